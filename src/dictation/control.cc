@@ -1,0 +1,51 @@
+#include "dictation/control.h"
+
+#include <thread>
+#include <utility>
+
+#include "dictation/control_command.h"
+#include "dictation/line_reader.h"
+#include "frame/message_writer.h"
+
+namespace quorvane {
+
+void Control::onCommand(Handler handler) {
+  bool handOverStop = false;
+  {
+    std::lock_guard guard(lock_);
+    handlers_.push_back(handler);
+    handOverStop = std::exchange(pendingStop_, false);
+  }
+  if (handOverStop) handler("stop");
+}
+
+void Control::start() {
+  std::thread([self = shared_from_this()] { self->readLoop(); }).detach();
+}
+
+void Control::deliverStop() {
+  std::vector<Handler> copy;
+  {
+    std::lock_guard guard(lock_);
+    if (handlers_.empty()) {
+      // Kept for the first handler, so that a quick host's stop is not lost.
+      pendingStop_ = true;
+      return;
+    }
+    copy = handlers_;
+  }
+  for (const Handler& handler : copy) handler("stop");
+}
+
+void Control::readLoop() {
+  LineReader reader(inputFd_);
+  // End of input, or a read failure, counts as "cancel".
+  while (std::optional<std::string> line = reader.next()) {
+    ControlCommand command = matchControlCommand(*line);
+    if (command == ControlCommand::cancel) break;
+    if (command == ControlCommand::stop) deliverStop();
+  }
+  emitAndExit({{"type", "cancelled"}}, 0);
+}
+
+}  // namespace quorvane

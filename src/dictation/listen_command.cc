@@ -1,0 +1,36 @@
+#include "dictation/listen_command.h"
+
+#include <memory>
+#include <string>
+
+#include "dictation/background_task.h"
+#include "dictation/control.h"
+#include "dictation/locale_argument.h"
+#include "frame/command_dispatch.h"
+#include "frame/message_writer.h"
+#include "frame/run_loop.h"
+#include "permissions/access_gate.h"
+
+namespace quorvane {
+
+void listenCommand(platform::Platform& platform, RunLoop& runLoop,
+                   std::chrono::nanoseconds grace_ns) {
+  std::string locale;
+  if (arguments.size() < 2) {
+    locale = platform.system.currentLocaleIdentifier();
+  } else {
+    locale = arguments[1];
+    if (!isWellFormedLocaleArgument(locale)) fail("invalid_request");
+  }
+
+  requireAccess(platform);
+
+  auto control = std::make_shared<Control>();
+  control->start();
+  runTask([&platform, locale, control, grace_ns] {
+    listenWithRecognizer(platform, locale, control, grace_ns);
+  });
+  runLoop.run();
+}
+
+}  // namespace quorvane

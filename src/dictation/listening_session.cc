@@ -1,0 +1,92 @@
+#include "dictation/listening_session.h"
+
+#include <cmath>
+#include <utility>
+
+#include "dictation/background_task.h"
+#include "dictation/control.h"
+#include "dictation/one_shot_signal.h"
+#include "dictation/transcript.h"
+#include "frame/command_dispatch.h"
+#include "frame/message_writer.h"
+#include "permissions/authorization_state.h"
+
+namespace quorvane {
+namespace {
+
+constexpr int kTapBus = 0;
+constexpr std::uint32_t kTapBufferFrames = 4096;
+
+std::shared_ptr<platform::Recognizer> makeRecognizer(platform::SpeechService& speech,
+                                                     const std::string& locale) {
+  if (auto recognizer = speech.recognizer(locale)) return recognizer;
+  // The user's own language serves without telling the host.
+  return speech.defaultRecognizer();
+}
+
+}  // namespace
+
+void finish(Transcript& transcript) {
+  emit({{"type", "final"}, {"text", transcript.text()}});
+  emitAndExit({{"type", "done"}}, 0);
+}
+
+void listenWithRecognizer(platform::Platform& platform, const std::string& locale,
+                          std::shared_ptr<Control> control, std::chrono::nanoseconds grace_ns) {
+  std::shared_ptr<platform::Recognizer> recognizer = makeRecognizer(platform.speech, locale);
+  if (!recognizer) fail("language_unsupported");
+  if (!recognizer->isAvailable()) fail("language_unsupported");
+  if (!recognizer->supportsOnDeviceRecognition()) fail("on_device_unavailable");
+
+  std::shared_ptr<platform::RecognitionRequest> request = platform.speech.makeBufferRequest();
+  request->setRequiresOnDeviceRecognition(true);
+  request->setShouldReportPartialResults(true);
+  if (platform.system.isVersionAtLeast(13, 0)) request->setAddsPunctuation(true);
+
+  auto transcript = std::make_shared<Transcript>();
+
+  // Every object lives until the process ends; nothing is torn down first.
+  std::shared_ptr<platform::AudioEngine> engine = platform.audio.makeEngine();
+  platform::InputNode& inputNode = engine->inputNode();
+  platform::AudioFormat format = inputNode.outputFormat(kTapBus);
+  if (!(format.sampleRate > 0)) fail("microphone_unavailable");  // NaN fails too.
+
+  inputNode.installTap(
+      kTapBus, kTapBufferFrames, format,
+      [request](const platform::PcmBuffer& buffer) { request->appendAudio(buffer); });
+
+  auto done = std::make_shared<OneShotSignal>();
+  std::shared_ptr<platform::RecognitionTask> task = recognizer->recognitionTask(
+      request,
+      [transcript, done](const std::optional<platform::RecognitionResult>& result, bool hasError) {
+        // The transcript is updated before the done signal is raised, so
+        // "final" carries the result that raised it.
+        if (result) transcript->replaceAll(result->text);
+        if ((result && result->isFinal) || hasError) done->raise();
+      });
+
+  if (!engine->start()) fail("microphone_unavailable");
+
+  emit({{"type", "ready"}, {"engine", engineName()}});
+
+  auto stop = std::make_shared<OneShotSignal>();
+  control->onCommand([stop](const std::string&) { stop->raise(); });
+  TimerTask::start(std::chrono::nanoseconds(static_cast<std::int64_t>(maxSeconds * 1e9)),
+                   [stop] { stop->raise(); });
+  stop->wait();
+
+  engine->stop();
+  inputNode.removeTap(kTapBus);
+  request->endAudio();
+
+  std::shared_ptr<TimerTask> grace = TimerTask::start(grace_ns, [done] { done->close(); });
+  done->wait();
+  grace->cancel();
+  task->cancel();
+
+  // Results are delivered on the main queue; finishing there too means no
+  // "partial" can follow "final".
+  platform.mainQueue.post([transcript, engine, recognizer, request, task] { finish(*transcript); });
+}
+
+}  // namespace quorvane
