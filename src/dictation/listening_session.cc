@@ -1,7 +1,9 @@
 #include "dictation/listening_session.h"
 
 #include <cmath>
+#include <functional>
 #include <utility>
+#include <vector>
 
 #include "dictation/background_task.h"
 #include "dictation/control.h"
@@ -56,18 +58,38 @@ void listenWithRecognizer(platform::Platform& platform, const std::string& local
       [request](const platform::PcmBuffer& buffer) { request->appendAudio(buffer); });
 
   auto done = std::make_shared<OneShotSignal>();
+  // Results that come before "ready" is written wait for it and are applied
+  // in order right after, so no "partial" precedes "ready". Only the main
+  // queue touches this.
+  struct HeldResults {
+    bool isReady = false;
+    std::vector<std::function<void()>> held;
+  };
+  auto heldResults = std::make_shared<HeldResults>();
   std::shared_ptr<platform::RecognitionTask> task = recognizer->recognitionTask(
-      request,
-      [transcript, done](const std::optional<platform::RecognitionResult>& result, bool hasError) {
-        // The transcript is updated before the done signal is raised, so
-        // "final" carries the result that raised it.
-        if (result) transcript->replaceAll(result->text);
-        if ((result && result->isFinal) || hasError) done->raise();
+      request, [transcript, done, heldResults](
+                   const std::optional<platform::RecognitionResult>& result, bool hasError) {
+        auto apply = [transcript, done, result, hasError] {
+          // The transcript is updated before the done signal is raised, so
+          // "final" carries the result that raised it.
+          if (result) transcript->replaceAll(result->text);
+          if ((result && result->isFinal) || hasError) done->raise();
+        };
+        if (!heldResults->isReady) {
+          heldResults->held.push_back(std::move(apply));
+          return;
+        }
+        apply();
       });
 
   if (!engine->start()) fail("microphone_unavailable");
 
   emit({{"type", "ready"}, {"engine", engineName()}});
+  platform.mainQueue.post([heldResults] {
+    heldResults->isReady = true;
+    for (const auto& apply : heldResults->held) apply();
+    heldResults->held.clear();
+  });
 
   auto stop = std::make_shared<OneShotSignal>();
   control->onCommand([stop](const std::string&) { stop->raise(); });

@@ -10,13 +10,18 @@
 namespace quorvane {
 
 void runProgram(int argc, const char* const* argv, platform::Platform& platform, RunLoop& runLoop,
-                std::chrono::nanoseconds grace_ns) {
+                std::chrono::nanoseconds grace_ns, std::optional<double> timeLimitSeconds) {
   ignoreBrokenPipe();
   dispatchCommand(argc, argv,
                   {
                       .status = [&] { statusCommand(platform); },
                       .authorize = [&] { authorizeCommand(platform, runLoop); },
-                      .listen = [&] { listenCommand(platform, runLoop, grace_ns); },
+                      .listen =
+                          [&] {
+                            // Still on the main thread, before the session's threads exist.
+                            if (timeLimitSeconds) maxSeconds = *timeLimitSeconds;
+                            listenCommand(platform, runLoop, grace_ns);
+                          },
                   });
 }
 

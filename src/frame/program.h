@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 
 #include "dictation/listening_session.h"
 #include "platform/platform.h"
@@ -11,8 +12,11 @@ class RunLoop;
 
 // The whole program on a given platform: dispatches the command line to the
 // `status`, `authorize` and `listen` routines. Never returns. `runLoop` is
-// the platform's main queue.
+// the platform's main queue. A `timeLimitSeconds` replaces the time limit of
+// a listening session (`maxSeconds`); the product keeps the default, test
+// hosts shorten it.
 [[noreturn]] void runProgram(int argc, const char* const* argv, platform::Platform& platform,
-                             RunLoop& runLoop, std::chrono::nanoseconds grace_ns = kGracePeriod_ns);
+                             RunLoop& runLoop, std::chrono::nanoseconds grace_ns = kGracePeriod_ns,
+                             std::optional<double> timeLimitSeconds = std::nullopt);
 
 }  // namespace quorvane
