@@ -1,0 +1,48 @@
+# What `cmake --install` puts where, and the Debian package CPack makes of it.
+# Included at the end of the top-level CMakeLists.txt.
+
+include(GNUInstallDirs)
+
+# `make install` and cpack take the build as it is, like `cmake --install`:
+# the package test must not rebuild the tree while other tests run from it.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+set(QUORVANE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/quorvane-dictation)
+
+install(TARGETS quorvane-dictation RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/quorvane-dictation.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/messages.schema.json
+        DESTINATION ${QUORVANE_DOC_DIR})
+# OPTIONAL until the top-level README.md exists.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUORVANE_DOC_DIR} OPTIONAL)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quorvane-dictation)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Quorvane Dictation developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "speech to text on this machine, for host programs")
+set(CPACK_PACKAGE_DESCRIPTION
+    "quorvane-dictation listens to the microphone and writes what is said as\n"
+    "text, for a host program that runs it and reads JSON lines from it.\n"
+    "Recognition is done on this machine by PocketSphinx.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+# dpkg-shlibdeps finds the libraries the executable links to. libpulse and
+# PocketSphinx are opened at run time instead, so they are named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0, libpocketsphinx3, libsphinxbase3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pocketsphinx-en-us")
+include(CPack)
+
+# Builds the package, installs it with dpkg, runs it and removes it again.
+if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
+  add_test(NAME package_installs_and_runs
+           COMMAND bash ${PROJECT_SOURCE_DIR}/tests/clients/package_test.sh
+                   ${PROJECT_BINARY_DIR}/CPackConfig.cmake)
+  set_tests_properties(package_installs_and_runs PROPERTIES
+    SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK dpkg)
+endif()

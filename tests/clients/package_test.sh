@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds the Debian package with CPack, installs it with dpkg, checks that
+# the installed program answers `status`, and removes it again.
+#
+#   package_test.sh BUILD/CPackConfig.cmake
+#
+# Needs root. Leaves the machine as it found it: skips (exit 77) rather than
+# touch a quorvane-dictation that is installed already.
+set -euo pipefail
+config=$1
+skip() { echo "skipped: $*"; exit 77; }
+fail() { echo "FAILED: $*"; exit 1; }
+
+[ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
+command -v dpkg >/dev/null || skip "no dpkg here"
+validate=$(dirname "$0")/../support/validate_messages.py
+python=${QUORVANE_PYTHON:-python3}
+
+# Build trees on the same machine take turns.
+exec 9>"/tmp/quorvane-dictation-package-test.lock"
+flock 9
+
+state=$(dpkg-query -W -f='${db:Status-Status}' quorvane-dictation 2>/dev/null || true)
+case $state in
+  "" | not-installed | config-files) ;;
+  *) skip "the quorvane-dictation package is here already ($state)" ;;
+esac
+[ ! -e /usr/bin/quorvane-dictation ] || skip "/usr/bin/quorvane-dictation exists already"
+
+work=$(mktemp -d)
+ours=no
+cleanup() {
+  if [ "$ours" = yes ]; then dpkg_patiently -r quorvane-dictation >/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# dpkg fails at once while another package manager holds its lock: wait.
+dpkg_patiently() {
+  for _ in $(seq 120); do
+    dpkg "$@" >"$work/dpkg.log" 2>&1 && return 0
+    grep -qi "lock" "$work/dpkg.log" || break
+    sleep 1
+  done
+  cat "$work/dpkg.log"
+  return 1
+}
+
+cpack --config "$config" -B "$work" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail cpack; }
+debs=("$work"/quorvane-dictation_*.deb)
+[ -f "${debs[0]}" ] || fail "cpack made no package"
+deb=${debs[0]}
+
+depends=$(dpkg-deb -f "$deb" Depends)
+# libsamplerate0 is linked, so dpkg-shlibdeps adds it; libpulse0 is named.
+[[ $depends == *libsamplerate0* && $depends == *libpulse0* ]] || fail "Depends: $depends"
+[ "$(dpkg-deb -f "$deb" Recommends)" = pocketsphinx-en-us ] || fail "Recommends"
+contents=$(dpkg-deb -c "$deb")
+for file in usr/bin/quorvane-dictation usr/share/man/man1/quorvane-dictation.1 \
+            usr/share/doc/quorvane-dictation/protocol.md; do
+  [[ $contents == *" ./$file"* ]] || fail "$file is not in the package"
+done
+
+ours=yes
+dpkg_patiently -i "$deb" || fail "dpkg -i"
+output=$(/usr/bin/quorvane-dictation status </dev/null 2>"$work/stderr") || fail "status exited $?"
+[ ! -s "$work/stderr" ] || fail "wrote to standard error: $(cat "$work/stderr")"
+[[ $output != *$'\n'* && $output == '{'*'"type":"status"'*'}' ]] || fail "not one status line: $output"
+printf '%s\n' "$output" | "$python" "$validate" || fail "invalid status line"
+
+dpkg_patiently -r quorvane-dictation || fail "dpkg -r"
+ours=no
+[ ! -e /usr/bin/quorvane-dictation ] || fail "dpkg -r left /usr/bin/quorvane-dictation"
+echo "$(basename "$deb"): built, installed, answered status, removed"
