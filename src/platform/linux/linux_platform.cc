@@ -1,32 +1,27 @@
-// TEMPORARY development placeholder, replaced by the real layer.
 #include "platform/linux/linux_platform.h"
+
+#include "platform/linux/linux_system_info.h"
+#include "platform/linux/pulse_audio_service.h"
+#include "platform/linux/sphinx_speech_service.h"
+
 namespace quorvane::platform::linux_backend {
-namespace {
-struct Speech : SpeechService {
-  int authorizationStatus() override { return 3; }
-  void requestAuthorization(std::function<void(int)> h) override { h(3); }
-  std::shared_ptr<Recognizer> recognizer(const std::string&) override { return nullptr; }
-  std::shared_ptr<Recognizer> defaultRecognizer() override { return nullptr; }
-  std::shared_ptr<RecognitionRequest> makeBufferRequest() override { return nullptr; }
-};
-struct Audio : AudioService {
-  int authorizationStatus() override { return 3; }
-  void requestAccess(std::function<void(bool)> h) override { h(true); }
-  std::unique_ptr<AudioEngine> makeEngine() override { return nullptr; }
-};
-struct System : SystemInfo {
-  bool isVersionAtLeast(int, int) override { return false; }
-  std::string currentLocaleIdentifier() override { return "en_US"; }
-};
-}  // namespace
+
+// Nothing here loads a library, connects or reads a model: `status` and
+// `authorize` never need to.
 struct LinuxPlatform::Impl {
-  Speech speech;
-  Audio audio;
-  System system;
+  SphinxSpeechService speech;
+  PulseAudioService audio;
+  LinuxSystemInfo system;
   Platform platform;
-  explicit Impl(MainQueue& q) : platform{speech, audio, q, system} {}
+
+  explicit Impl(MainQueue& mainQueue)
+      : speech(mainQueue), platform{speech, audio, mainQueue, system} {}
 };
-LinuxPlatform::LinuxPlatform(MainQueue& q) : impl_(std::make_unique<Impl>(q)) {}
+
+LinuxPlatform::LinuxPlatform(MainQueue& mainQueue) : impl_(std::make_unique<Impl>(mainQueue)) {}
+
 LinuxPlatform::~LinuxPlatform() = default;
+
 Platform& LinuxPlatform::platform() { return impl_->platform; }
+
 }  // namespace quorvane::platform::linux_backend

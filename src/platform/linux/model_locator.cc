@@ -1,0 +1,76 @@
+#include "platform/linux/model_locator.h"
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "platform/linux/directory_listing.h"
+
+namespace quorvane::platform::linux_backend {
+namespace {
+
+constexpr std::string_view kDefaultDataDirectories = "/usr/local/share:/usr/share";
+const std::filesystem::path kModelSubdirectory = "pocketsphinx/model";
+
+std::string_view environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string_view() : std::string_view(value);
+}
+
+void addIfAbsolute(std::vector<std::filesystem::path>& directories,
+                   const std::filesystem::path& dataDirectory) {
+  if (dataDirectory.is_absolute()) directories.push_back(dataDirectory / kModelSubdirectory);
+}
+
+bool isDirectory(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
+}
+
+std::optional<std::filesystem::path> firstModelOfLanguage(const std::filesystem::path& directory,
+                                                          const std::string& language) {
+  const std::string prefix = language + "-";
+  for (const auto& entry : sortedDirectoryEntries(directory)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() > prefix.size() && name.starts_with(prefix) && isDirectory(entry.path())) {
+      return entry.path();
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> modelSearchDirectories() {
+  std::vector<std::filesystem::path> directories;
+  std::string_view dataHome = environmentValue("XDG_DATA_HOME");
+  if (!dataHome.empty()) {
+    addIfAbsolute(directories, dataHome);
+  } else if (std::string_view home = environmentValue("HOME"); !home.empty()) {
+    addIfAbsolute(directories, std::filesystem::path(home) / ".local/share");
+  }
+  std::string_view dataDirectories = environmentValue("XDG_DATA_DIRS");
+  if (dataDirectories.empty()) dataDirectories = kDefaultDataDirectories;
+  while (!dataDirectories.empty()) {
+    std::size_t colon = dataDirectories.find(':');
+    addIfAbsolute(directories, dataDirectories.substr(0, colon));
+    dataDirectories =
+        colon == std::string_view::npos ? std::string_view() : dataDirectories.substr(colon + 1);
+  }
+  return directories;
+}
+
+std::optional<std::filesystem::path> findModelDirectory(const LanguageRegion& locale) {
+  for (const auto& directory : modelSearchDirectories()) {
+    if (locale.region.empty()) {
+      if (auto model = firstModelOfLanguage(directory, locale.language)) return model;
+    } else if (auto model = directory / (locale.language + "-" + locale.region);
+               isDirectory(model)) {
+      return model;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace quorvane::platform::linux_backend

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <optional>
+
+#include "platform/audio_service.h"
+#include "platform/linux/pulse_connection.h"
+#include "platform/linux/pulse_record_stream.h"
+#include "platform/linux/tap_slot.h"
+
+namespace quorvane::platform::linux_backend {
+
+// Capture from the audio server's default source. Nothing connects until
+// the input node is asked for its format (or the engine starts). Used from
+// one thread; the tap runs on the mainloop thread.
+class PulseAudioEngine final : public AudioEngine {
+ public:
+  PulseAudioEngine();
+  ~PulseAudioEngine() override;
+
+  InputNode& inputNode() override { return node_; }
+  bool start() override;
+  void stop() override;
+
+ private:
+  class Node final : public InputNode {
+   public:
+    explicit Node(PulseAudioEngine& engine) : engine_(engine) {}
+    // The default source's rate and channel count; rate 0 when there is no
+    // server or no default source.
+    AudioFormat outputFormat(int bus) override;
+    // Buffers come in the node's output format, whatever `format` says:
+    // they are recorded in it.
+    void installTap(int bus, std::uint32_t bufferSizeFrames, AudioFormat format,
+                    TapBlock block) override;
+    void removeTap(int bus) override;
+
+   private:
+    PulseAudioEngine& engine_;
+  };
+
+  // Asks the server once; the answer holds for the engine's life, so the
+  // format reported is the one recorded.
+  const std::optional<SourceDescription>& source();
+
+  PulseConnection connection_;
+  TapSlot tap_;
+  PulseRecordStream stream_;
+  Node node_;
+  bool sourceKnown_ = false;
+  std::optional<SourceDescription> source_;
+};
+
+}  // namespace quorvane::platform::linux_backend

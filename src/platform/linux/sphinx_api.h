@@ -1,0 +1,38 @@
+#pragma once
+
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
+namespace quorvane::platform::linux_backend {
+
+// The PocketSphinx and SphinxBase functions this layer calls.
+#define QUORVANE_SPHINXBASE_FUNCTIONS(X) \
+  X(err_set_logfp)                       \
+  X(cmd_ln_init)                         \
+  X(cmd_ln_free_r)
+
+#define QUORVANE_POCKETSPHINX_FUNCTIONS(X) \
+  X(ps_args)                               \
+  X(ps_init)                               \
+  X(ps_free)                               \
+  X(ps_start_utt)                          \
+  X(ps_end_utt)                            \
+  X(ps_process_raw)                        \
+  X(ps_get_in_speech)                      \
+  X(ps_get_hyp)
+
+// PocketSphinx, opened on first use by the recognizer's own thread: linked
+// in, it and its numeric libraries would be mapped by every command.
+struct SphinxApi {
+#define QUORVANE_SPHINX_POINTER(name) decltype(&::name) name = nullptr;
+  QUORVANE_SPHINXBASE_FUNCTIONS(QUORVANE_SPHINX_POINTER)
+  QUORVANE_POCKETSPHINX_FUNCTIONS(QUORVANE_SPHINX_POINTER)
+#undef QUORVANE_SPHINX_POINTER
+};
+
+// The loaded functions, or null when PocketSphinx is not installed. Its log
+// is silenced before anything else: it writes to standard error otherwise,
+// which belongs to the host. Thread-safe.
+const SphinxApi* sphinxApi();
+
+}  // namespace quorvane::platform::linux_backend

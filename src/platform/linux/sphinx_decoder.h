@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/linux/model_files.h"
+
+struct ps_decoder_s;
+
+namespace quorvane::platform::linux_backend {
+
+struct SphinxApi;
+
+// A PocketSphinx decoder that cuts dictation into utterances at pauses, as
+// pocketsphinx_continuous does: when speech ends, the utterance is finished
+// and its words kept. Each utterance's closing search covers that utterance
+// alone, so long dictation stays cheap and little is left to do at the end.
+class SphinxDecoder {
+ public:
+  // Loads the model; none when PocketSphinx rejects it. Takes a while
+  // (about half a second for US English).
+  static std::unique_ptr<SphinxDecoder> load(const SphinxApi& api, const ModelFiles& files);
+
+  ~SphinxDecoder();
+  SphinxDecoder(const SphinxDecoder&) = delete;
+  SphinxDecoder& operator=(const SphinxDecoder&) = delete;
+
+  // Decodes 16 kHz mono samples, in whole blocks: samples that do not fill
+  // one wait for the next call, so how audio is cut into buffers does not
+  // change the result. False when PocketSphinx fails.
+  bool process(std::span<const std::int16_t> samples);
+
+  // The words so far: the finished utterances' and the current best guess,
+  // separated by single spaces.
+  std::string text() const;
+
+  // Decodes what waits for a whole block and finishes the current
+  // utterance; the whole text, or none when PocketSphinx fails. Nothing may
+  // be processed after it.
+  std::optional<std::string> finish();
+
+ private:
+  SphinxDecoder(const SphinxApi& api, ps_decoder_s* decoder);
+
+  bool processBlock(std::span<const std::int16_t> block);
+  bool endUtterance();
+  std::string hypothesis() const;
+
+  const SphinxApi& api_;
+  ps_decoder_s* decoder_;
+  std::vector<std::int16_t> partBlock_;  // Fewer samples than a block.
+  bool utteranceHasSpeech_ = false;
+  std::string finishedText_;
+};
+
+}  // namespace quorvane::platform::linux_backend

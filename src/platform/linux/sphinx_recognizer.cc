@@ -1,0 +1,35 @@
+#include "platform/linux/sphinx_recognizer.h"
+
+#include <utility>
+
+#include "platform/linux/audio_queue.h"
+#include "platform/linux/buffer_recognition_request.h"
+#include "platform/linux/model_files.h"
+#include "platform/linux/sphinx_recognition_task.h"
+
+namespace quorvane::platform::linux_backend {
+
+SphinxRecognizer::SphinxRecognizer(MainQueue& mainQueue, std::filesystem::path modelDirectory)
+    : mainQueue_(mainQueue), modelDirectory_(std::move(modelDirectory)) {}
+
+bool SphinxRecognizer::isAvailable() { return findModelFiles(modelDirectory_).has_value(); }
+
+std::shared_ptr<RecognitionTask> SphinxRecognizer::recognitionTask(
+    std::shared_ptr<RecognitionRequest> request, ResultHandler handler) {
+  std::optional<ModelFiles> files = findModelFiles(modelDirectory_);
+  std::shared_ptr<AudioQueue> audio;
+  bool reportsPartialResults = false;
+  if (auto bufferRequest = std::dynamic_pointer_cast<BufferRecognitionRequest>(request)) {
+    audio = bufferRequest->audio();
+    reportsPartialResults = bufferRequest->reportsPartialResults();
+  } else {
+    files.reset();  // No audio to recognize: the task reports the error.
+    audio = std::make_shared<AudioQueue>();
+  }
+  auto task = std::make_shared<SphinxRecognitionTask>(mainQueue_, std::move(files), audio,
+                                                      reportsPartialResults, std::move(handler));
+  task->start();
+  return task;
+}
+
+}  // namespace quorvane::platform::linux_backend

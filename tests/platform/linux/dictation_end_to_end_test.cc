@@ -1,0 +1,275 @@
+// The product as a host runs it, against an audio server of the test's own
+// and the installed US English model.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "platform/linux/private_pulse_server.h"
+#include "platform/linux/scoped_environment.h"
+#include "platform/linux/speech_samples.h"
+#include "support/child_process.h"
+#include "support/run_grammar.h"
+
+namespace quorvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Only bound a broken run.
+constexpr auto kReadyPatience = 15s;
+constexpr auto kEndPatience = 30s;
+constexpr auto kCatchUpPatience = 60s;
+
+// The shortest LibriVox sentence: "he was not an ill disposed young man".
+constexpr const char* kSentence = "sense_and_sensibility_01_austen_64kb-0880";
+
+// PocketSphinx's US English model gets about a quarter of this sentence's
+// words wrong; far more means the audio was damaged on the way.
+constexpr double kWordErrorBound = 0.5;
+
+using Environment = std::map<std::string, std::string>;
+
+// Locale settings of their own, so the runner's do not leak in.
+Environment withLocale(Environment environment, const std::string& lang = "C") {
+  environment["LANG"] = lang;
+  environment["LC_ALL"] = "";
+  environment["LC_MESSAGES"] = "";
+  environment["PULSE_LOG"] = "";
+  return environment;
+}
+
+std::vector<std::string> listenCommand(const std::string& locale) {
+  return {productBinary(), "listen", locale};
+}
+
+bool contains(const std::vector<std::string>& types, const std::string& type) {
+  return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+bool readsReady(ChildProcess& product) {
+  std::optional<std::string> line = product.readLine(kReadyPatience);
+  return line && line->find("\"type\":\"ready\"") != std::string::npos;
+}
+
+// Waits for "ready"; on anything else the whole run is described.
+::testing::AssertionResult becomesReady(ChildProcess& product) {
+  if (readsReady(product)) return ::testing::AssertionSuccess();
+  ProcessOutcome outcome = product.wait(kEndPatience);
+  return ::testing::AssertionFailure()
+         << "no \"ready\": " << followsGrammar(outcome).message() << "\n"
+         << outcome.stdoutText;
+}
+
+// Waits until a partial result comes close to `transcript`, so that a
+// recognizer slowed down by a busy machine has caught up with the speech
+// before "stop" (the session grants it only a few seconds after that).
+// Gives up after a while: the final result then tells what went wrong.
+void waitForRecognizerToCatchUp(ChildProcess& product, const std::string& transcript) {
+  auto deadline = std::chrono::steady_clock::now() + kCatchUpPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    std::optional<std::string> line = product.readLine(left);
+    if (!line) return;
+    nlohmann::json message = nlohmann::json::parse(*line, nullptr, false);
+    if (!message.is_object() || message.value("type", "") != "partial") return;
+    if (wordErrorRate(transcript, message.value("text", "")) < kWordErrorBound) return;
+  }
+}
+
+// Speaks `samples` into the server's microphone after "ready", lets a
+// second of silence follow, then stops once the recognizer has caught up.
+// A run that does not become ready is returned as it ended.
+ProcessOutcome dictate(PrivatePulseServer& server, const std::string& locale,
+                       const std::vector<std::int16_t>& samples, const std::string& transcript,
+                       Environment environment) {
+  ChildProcess product(listenCommand(locale), environment);
+  if (!readsReady(product)) return product.wait(kEndPatience);
+  server.play(samples);
+  server.playSilence(1.0);
+  waitForRecognizerToCatchUp(product, transcript);
+  product.write("stop\n");
+  return product.wait(kEndPatience);
+}
+
+void expectRecognized(const ProcessOutcome& outcome, const std::string& transcript) {
+  EXPECT_TRUE(followsGrammar(outcome));
+  std::vector<std::string> types = messageTypes(outcome);
+  EXPECT_TRUE(contains(types, "partial")) << outcome.stdoutText;
+  ASSERT_TRUE(contains(types, "final")) << outcome.stdoutText;
+  std::string final = valueOf(outcome, "final", "text").value_or("");
+  EXPECT_LT(wordErrorRate(transcript, final), kWordErrorBound) << "final: " << final;
+  EXPECT_EQ(outcome.exitStatus, 0);
+}
+
+// 16 kHz mono speech as interleaved 16-bit samples at `rate` and `channels`,
+// converted by sox.
+std::vector<std::int16_t> reformatted(const std::string& sample, int rate, int channels) {
+  std::string command = "sox /usr/share/pocketsphinx/test/data/librivox/" + sample +
+                        ".wav -t raw -e signed-integer -b 16 -L -r " + std::to_string(rate) +
+                        " -c " + std::to_string(channels) + " - 2>/dev/null";
+  std::vector<std::int16_t> samples;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return samples;
+  std::int16_t buffer[4096];
+  while (std::size_t count = std::fread(buffer, sizeof buffer[0], 4096, pipe)) {
+    samples.insert(samples.end(), buffer, buffer + count);
+  }
+  ::pclose(pipe);
+  return samples;
+}
+
+TEST(LinuxDictationTest, RecognizesSpeechFromTheDefaultMicrophone) {
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  ProcessOutcome outcome = dictate(server, "en-US", speech.samples, speech.transcript,
+                                   withLocale(server.clientEnvironment()));
+  expectRecognized(outcome, speech.transcript);
+}
+
+TEST(LinuxDictationTest, ResamplesAndMixesDownAStereoMicrophoneAt48Kilohertz) {
+  PrivatePulseServer server(48000, 2);
+  ASSERT_EQ(server.startError(), "");
+  std::vector<std::int16_t> samples = reformatted(kSentence, 48000, 2);
+  ASSERT_FALSE(samples.empty()) << "sox could not convert the recording";
+  std::string transcript = loadLibrivoxSample(kSentence).transcript;
+  ProcessOutcome outcome =
+      dictate(server, "en_us", samples, transcript, withLocale(server.clientEnvironment()));
+  expectRecognized(outcome, transcript);
+}
+
+TEST(LinuxDictationTest, LocaleWithoutAModelFallsBackToTheUsersLanguage) {
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  ProcessOutcome outcome = dictate(server, "fr-FR", speech.samples, speech.transcript,
+                                   withLocale(server.clientEnvironment(), "C.UTF-8"));
+  expectRecognized(outcome, speech.transcript);
+}
+
+TEST(LinuxDictationTest, CancelWhileSpeakingEndsTheRun) {
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  ChildProcess product(listenCommand("en-US"), withLocale(server.clientEnvironment()));
+  ASSERT_TRUE(becomesReady(product));
+  server.play(std::vector<std::int16_t>(speech.samples.begin(),
+                                        speech.samples.begin() + speech.samples.size() / 2));
+  product.write("cancel\n");
+  ProcessOutcome outcome = product.wait(kEndPatience);
+  EXPECT_TRUE(followsGrammar(outcome));
+  std::vector<std::string> types = messageTypes(outcome);
+  ASSERT_FALSE(types.empty());
+  EXPECT_EQ(types.back(), "cancelled");
+  EXPECT_FALSE(contains(types, "final"));
+}
+
+TEST(LinuxDictationTest, AudioServerGoingAwayEndsCaptureButNotTheSession) {
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  ChildProcess product(listenCommand("en-US"), withLocale(server.clientEnvironment()));
+  ASSERT_TRUE(becomesReady(product));
+  server.play(speech.samples);
+  server.playSilence(1.0);
+  waitForRecognizerToCatchUp(product, speech.transcript);
+  server.stopDaemon();
+  product.write("stop\n");
+  expectRecognized(product.wait(kEndPatience), speech.transcript);
+}
+
+TEST(LinuxDictationTest, ServerWithoutASourceMeansNoMicrophone) {
+  PrivatePulseServer server(PrivatePulseServer::kNoMicrophone);
+  ASSERT_EQ(server.startError(), "");
+  ChildProcess product(listenCommand("en-US"), withLocale(server.clientEnvironment()));
+  ProcessOutcome outcome = product.wait(kEndPatience);
+  EXPECT_TRUE(followsGrammar(outcome));
+  EXPECT_EQ(valueOf(outcome, "error", "code"), "microphone_unavailable");
+}
+
+TEST(LinuxDictationTest, NoAudioServerMeansNoMicrophone) {
+  TemporaryDirectory home;
+  ChildProcess product(listenCommand("en-US"),
+                       withLocale({{"PULSE_SERVER", "unix:" + (home.path() / "absent").string()},
+                                   {"HOME", home.path().string()},
+                                   {"XDG_RUNTIME_DIR", ""},
+                                   {"XDG_DATA_HOME", ""},
+                                   {"XDG_DATA_DIRS", ""}}));
+  ProcessOutcome outcome = product.wait(kEndPatience);
+  EXPECT_TRUE(followsGrammar(outcome));
+  EXPECT_EQ(valueOf(outcome, "error", "code"), "microphone_unavailable");
+}
+
+// Runs `listen en-US` with the models of `dataHome` alone.
+ProcessOutcome listenWithModelsOf(const TemporaryDirectory& dataHome) {
+  ChildProcess product(listenCommand("en-US"),
+                       withLocale({{"XDG_DATA_HOME", (dataHome.path() / "data").string()},
+                                   {"XDG_DATA_DIRS", dataHome.makeDirectory("none").string()},
+                                   {"HOME", dataHome.path().string()}}));
+  return product.wait(kEndPatience);
+}
+
+TEST(LinuxDictationTest, NoModelMeansLanguageUnsupported) {
+  TemporaryDirectory dataHome;
+  dataHome.makeDirectory("data");
+  ProcessOutcome outcome = listenWithModelsOf(dataHome);
+  EXPECT_TRUE(followsGrammar(outcome));
+  EXPECT_EQ(valueOf(outcome, "error", "code"), "language_unsupported");
+}
+
+TEST(LinuxDictationTest, IncompleteModelMeansLanguageUnsupported) {
+  TemporaryDirectory dataHome;
+  dataHome.writeFile("data/pocketsphinx/model/en-us/en-us.lm.bin");
+  dataHome.writeFile("data/pocketsphinx/model/en-us/cmudict-en-us.dict");
+  ProcessOutcome outcome = listenWithModelsOf(dataHome);
+  EXPECT_TRUE(followsGrammar(outcome));
+  EXPECT_EQ(valueOf(outcome, "error", "code"), "language_unsupported");
+}
+
+// A model whose files are all there but do not load: the session still
+// runs to its end, with nothing recognized.
+class BrokenModelTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(BrokenModelTest, SessionEndsWithAnEmptyFinal) {
+  const bool brokenAcousticModel = GetParam();
+  TemporaryDirectory dataHome;
+  std::filesystem::path model = dataHome.makeDirectory("data/pocketsphinx/model/en-us");
+  const std::filesystem::path installed = "/usr/share/pocketsphinx/model/en-us";
+  if (brokenAcousticModel) {
+    // SphinxBase ends the process from inside its loader on these.
+    dataHome.writeFile(model / "en-us/mdef", "not a model definition\n");
+    dataHome.writeFile(model / "en-us/means", "\x01\x02\x03");
+  } else {
+    std::filesystem::create_directory_symlink(installed / "en-us", model / "en-us");
+  }
+  dataHome.writeFile(model / "en-us.lm.bin", "not a language model");
+  std::filesystem::create_symlink(installed / "cmudict-en-us.dict", model / "cmudict-en-us.dict");
+
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  Environment environment = withLocale(server.clientEnvironment());
+  environment["XDG_DATA_HOME"] = (dataHome.path() / "data").string();
+  environment["XDG_DATA_DIRS"] = dataHome.makeDirectory("none").string();
+  ChildProcess product(listenCommand("en-US"), environment);
+  ASSERT_TRUE(becomesReady(product));
+  server.playSilence(1.0);
+  product.write("stop\n");
+  ProcessOutcome outcome = product.wait(kEndPatience);
+  EXPECT_TRUE(followsGrammar(outcome));
+  EXPECT_EQ(messageTypes(outcome), (std::vector<std::string>{"ready", "final", "done"}));
+  EXPECT_EQ(valueOf(outcome, "final", "text"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(LinuxDictationTest, BrokenModelTest, ::testing::Bool(),
+                         [](const auto& info) {
+                           return info.param ? "AcousticModel" : "LanguageModel";
+                         });
+
+}  // namespace
+}  // namespace quorvane::testing
