@@ -14,8 +14,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/quorvane-dictation.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/messages.schema.json
         DESTINATION ${QUORVANE_DOC_DIR})
-# OPTIONAL until the top-level README.md exists.
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUORVANE_DOC_DIR} OPTIONAL)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUORVANE_DOC_DIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvane-dictation)
