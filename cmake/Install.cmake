@@ -43,5 +43,5 @@ if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
            COMMAND bash ${PROJECT_SOURCE_DIR}/tests/clients/package_test.sh
                    ${PROJECT_BINARY_DIR}/CPackConfig.cmake)
   set_tests_properties(package_installs_and_runs PROPERTIES
-    SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK dpkg)
+    SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK dpkg LABELS package)
 endif()
