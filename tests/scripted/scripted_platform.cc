@@ -55,11 +55,15 @@ class CallRecord {
 
 // The recognition results of the session, each handed to the task's handler
 // through the main queue at its time after its anchor. Results keep coming
-// after the task is cancelled, like results already in flight.
+// after the task is cancelled, like results already in flight. Each one is
+// recorded as "task.result N", N being its position among the scenario's
+// steps, on the main queue right before the handler gets it; so the record
+// tells which results the logic had been handed, in order, before anything
+// it did later on the main queue.
 class ResultFeed {
  public:
-  ResultFeed(platform::MainQueue& queue, std::vector<ResultStep> steps)
-      : queue_(queue), steps_(std::move(steps)) {}
+  ResultFeed(platform::MainQueue& queue, std::vector<ResultStep> steps, const CallRecord& record)
+      : queue_(queue), steps_(std::move(steps)), record_(record) {}
 
   void attach(ResultHandler handler) {
     std::lock_guard guard(lock_);
@@ -74,22 +78,28 @@ class ResultFeed {
       handler = handler_;
     }
     if (!handler) return;
-    std::vector<ResultStep> due;
-    for (const ResultStep& step : steps_) {
-      if (step.anchor == anchor) due.push_back(step);
+    // Each due step with its position among the scenario's steps.
+    std::vector<std::pair<std::size_t, ResultStep>> due;
+    for (std::size_t i = 0; i < steps_.size(); ++i) {
+      if (steps_[i].anchor == anchor) due.emplace_back(i, steps_[i]);
     }
     if (due.empty()) return;
     std::stable_sort(due.begin(), due.end(),
-                     [](const ResultStep& a, const ResultStep& b) { return a.ms < b.ms; });
+                     [](const auto& a, const auto& b) { return a.second.ms < b.second.ms; });
     platform::MainQueue& queue = queue_;
-    std::thread([&queue, handler, due = std::move(due)] {
+    const CallRecord& record = record_;
+    std::thread([&queue, &record, handler, due = std::move(due)] {
       auto anchorTime = std::chrono::steady_clock::now();
-      for (const ResultStep& step : due) {
+      for (const auto& [index, step] : due) {
         std::this_thread::sleep_until(anchorTime + std::chrono::milliseconds(step.ms));
         std::optional<RecognitionResult> result;
         if (step.text) result = RecognitionResult{*step.text, step.isFinal};
         bool hasError = step.hasError;
-        queue.post([handler, result, hasError] { handler(result, hasError); });
+        std::string note = "task.result " + std::to_string(index);
+        queue.post([&record, handler, note, result, hasError] {
+          record.note(note);
+          handler(result, hasError);
+        });
       }
     }).detach();
   }
@@ -97,6 +107,7 @@ class ResultFeed {
  private:
   platform::MainQueue& queue_;
   const std::vector<ResultStep> steps_;
+  const CallRecord& record_;
   std::mutex lock_;
   ResultHandler handler_;
 };
@@ -179,11 +190,15 @@ class ScriptedEngine final : public platform::AudioEngine {
     sleepMs(scenario_.engineStartDelayMs);
     if (!scenario_.engineStarts) return false;
     {
-      std::lock_guard guard(lock_);
-      if (running_) return true;
-      running_ = true;
+      std::lock_guard guard(capture_->lock);
+      if (capture_->running) return true;
+      capture_->running = true;
+      capture_->ended = false;
     }
-    capture_ = std::thread([this] { capture(); });
+    // Detached, not joined: the process may end at any moment, also while a
+    // stop waits for the last buffer, and a thread that has ended but is not
+    // joined yet then counts as leaked.
+    std::thread([capture = capture_, &node = node_] { run(*capture, node); }).detach();
     feed_.begin(ResultStep::Anchor::start);
     return true;
   }
@@ -194,37 +209,45 @@ class ScriptedEngine final : public platform::AudioEngine {
   }
 
  private:
+  // What the engine shares with its capture thread, which keeps it: the
+  // thread still takes a step or two after telling that it ended.
+  struct Capture {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool running = false;
+    bool ended = true;
+  };
+
   // Delivers a buffer every interval while running, and one last buffer
-  // once stopped.
-  void capture() {
-    std::unique_lock guard(lock_);
+  // once stopped; then ends, and touches the node no more.
+  static void run(Capture& capture, ScriptedInputNode& node) {
+    std::unique_lock guard(capture.lock);
     bool running = true;
     while (running) {
-      stopped_.wait_for(guard, kBufferInterval, [this] { return !running_; });
-      running = running_;
+      capture.changed.wait_for(guard, kBufferInterval, [&] { return !capture.running; });
+      running = capture.running;
       guard.unlock();
-      node_.deliver();
+      node.deliver();
       guard.lock();
     }
+    capture.ended = true;
+    capture.changed.notify_all();
   }
 
+  // Returns once the last buffer was delivered.
   void halt() {
-    {
-      std::lock_guard guard(lock_);
-      running_ = false;
-    }
-    stopped_.notify_all();
-    if (capture_.joinable()) capture_.join();
+    Capture& capture = *capture_;
+    std::unique_lock guard(capture.lock);
+    capture.running = false;
+    capture.changed.notify_all();
+    capture.changed.wait(guard, [&] { return capture.ended; });
   }
 
   const Scenario& scenario_;
   const CallRecord& record_;
   ResultFeed& feed_;
   ScriptedInputNode node_;
-  std::mutex lock_;
-  std::condition_variable stopped_;
-  bool running_ = false;
-  std::thread capture_;  // started and joined on the session's thread
+  const std::shared_ptr<Capture> capture_ = std::make_shared<Capture>();
 };
 
 class ScriptedRequest final : public platform::RecognitionRequest {
@@ -432,7 +455,7 @@ struct ScriptedPlatform::Impl {
   Impl(Scenario played, platform::MainQueue& mainQueue)
       : scenario(std::move(played)),
         record(scenario.recordPath),
-        feed(mainQueue, scenario.results),
+        feed(mainQueue, scenario.results, record),
         speech(scenario, record, feed),
         audio(scenario, record, feed),
         system(scenario, record),

@@ -11,7 +11,9 @@ namespace quorvane::scripted {
 // logic. Each call the logic makes is appended to the scenario's record file,
 // one line per call, with one write() each so that the record survives an
 // immediate process exit. Results reach the task's handler through the main
-// queue, as on a real platform. Lives until the process ends.
+// queue, as on a real platform, each recorded there as "task.result N" (N:
+// the step's position in the scenario) just before the handler gets it.
+// Lives until the process ends.
 class ScriptedPlatform {
  public:
   ScriptedPlatform(Scenario scenario, platform::MainQueue& mainQueue);
