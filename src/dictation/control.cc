@@ -40,7 +40,8 @@ void Control::deliverStop() {
 void Control::readLoop() {
   LineReader reader(inputFd_);
   // End of input, or a read failure, counts as "cancel".
-  while (std::optional<std::string> line = reader.next()) {
+  // Undecoded: invalid bytes never match a word, nor are they trimmed.
+  while (std::optional<std::string_view> line = reader.nextBytes()) {
     ControlCommand command = matchControlCommand(*line);
     if (command == ControlCommand::cancel) break;
     if (command == ControlCommand::stop) deliverStop();

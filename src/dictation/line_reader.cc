@@ -28,19 +28,25 @@ bool LineReader::fill() {
 }
 
 std::optional<std::string> LineReader::next() {
+  std::optional<std::string_view> bytes = nextBytes();
+  if (!bytes) return std::nullopt;
+  return decodeUtf8Lossy(*bytes);
+}
+
+std::optional<std::string_view> LineReader::nextBytes() {
   for (;;) {
     std::size_t feed = pending_.find('\n', scanned_);
     if (feed != std::string::npos) {
       std::size_t end = feed;
       if (end > begin_ && pending_[end - 1] == '\r') --end;
-      std::string line = decodeUtf8Lossy(std::string_view(pending_).substr(begin_, end - begin_));
+      std::string_view line = std::string_view(pending_).substr(begin_, end - begin_);
       begin_ = scanned_ = feed + 1;
       return line;
     }
     scanned_ = pending_.size();
     if (!fill()) {
       if (begin_ == pending_.size()) return std::nullopt;
-      std::string line = decodeUtf8Lossy(std::string_view(pending_).substr(begin_));
+      std::string_view line = std::string_view(pending_).substr(begin_);
       begin_ = scanned_ = pending_.size();
       return line;
     }

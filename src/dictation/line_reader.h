@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quorvane {
 
@@ -16,6 +17,11 @@ class LineReader {
   // The next line, or none when input has ended (or reading failed) before
   // a single byte of a new line.
   std::optional<std::string> next();
+
+  // The next line's bytes as they came, not decoded; valid until the next
+  // call. For a reader that only looks for ASCII words: decoding would make
+  // a line of invalid bytes three times as large.
+  std::optional<std::string_view> nextBytes();
 
  private:
   // Reads more input into `pending_`; false at end of input or on failure.

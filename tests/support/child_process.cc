@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,9 +130,10 @@ ProcessOutcome ChildProcess::wait(std::chrono::milliseconds timeout) {
   ProcessOutcome outcome;
   auto deadline = Clock::now() + timeout;
   int status = 0;
+  rusage usage{};
   bool ended = false;
   while (!ended) {
-    pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    pid_t done = ::wait4(pid_, &status, WNOHANG, &usage);
     if (done == pid_) {
       ended = true;
       break;
@@ -140,7 +142,7 @@ ProcessOutcome ChildProcess::wait(std::chrono::milliseconds timeout) {
     if (left.count() <= 0) {
       outcome.timedOut = true;
       ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
+      ::wait4(pid_, &status, 0, &usage);
       ended = true;
       break;
     }
@@ -157,6 +159,9 @@ ProcessOutcome ChildProcess::wait(std::chrono::milliseconds timeout) {
   }
   if (WIFEXITED(status)) outcome.exitStatus = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+  outcome.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  outcome.peakMemoryKiB = usage.ru_maxrss;
   outcome.stdoutText = stdout_;
   outcome.stderrText = stderr_;
   std::size_t start = 0;

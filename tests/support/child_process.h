@@ -19,6 +19,8 @@ struct ProcessOutcome {
   int exitStatus = -1;  // -1 when killed by a signal or still running
   int signal = 0;
   bool timedOut = false;
+  double cpuSeconds = 0.0;  // user and system time of the process
+  long peakMemoryKiB = 0;   // its largest resident set
 };
 
 // A child with pipes on its standard input, output and error, as a host

@@ -17,6 +17,7 @@ namespace quorvane::platform::linux_backend {
   X(pa_threaded_mainloop_get_api)       \
   X(pa_context_new)                     \
   X(pa_context_unref)                   \
+  X(pa_context_load_cookie_from_file)   \
   X(pa_context_set_state_callback)      \
   X(pa_context_connect)                 \
   X(pa_context_disconnect)              \

@@ -2,13 +2,12 @@
 // and the installed US English model.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
-#include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
+#include "platform/linux/dictation_host.h"
 #include "platform/linux/private_pulse_server.h"
 #include "platform/linux/scoped_environment.h"
 #include "platform/linux/speech_samples.h"
@@ -17,70 +16,6 @@
 
 namespace quorvane::testing {
 namespace {
-
-using namespace std::chrono_literals;
-
-// Only bound a broken run.
-constexpr auto kReadyPatience = 15s;
-constexpr auto kEndPatience = 30s;
-constexpr auto kCatchUpPatience = 60s;
-
-// The shortest LibriVox sentence: "he was not an ill disposed young man".
-constexpr const char* kSentence = "sense_and_sensibility_01_austen_64kb-0880";
-
-// PocketSphinx's US English model gets about a quarter of this sentence's
-// words wrong; far more means the audio was damaged on the way.
-constexpr double kWordErrorBound = 0.5;
-
-using Environment = std::map<std::string, std::string>;
-
-// Locale settings of their own, so the runner's do not leak in.
-Environment withLocale(Environment environment, const std::string& lang = "C") {
-  environment["LANG"] = lang;
-  environment["LC_ALL"] = "";
-  environment["LC_MESSAGES"] = "";
-  environment["PULSE_LOG"] = "";
-  return environment;
-}
-
-std::vector<std::string> listenCommand(const std::string& locale) {
-  return {productBinary(), "listen", locale};
-}
-
-bool contains(const std::vector<std::string>& types, const std::string& type) {
-  return std::find(types.begin(), types.end(), type) != types.end();
-}
-
-bool readsReady(ChildProcess& product) {
-  std::optional<std::string> line = product.readLine(kReadyPatience);
-  return line && line->find("\"type\":\"ready\"") != std::string::npos;
-}
-
-// Waits for "ready"; on anything else the whole run is described.
-::testing::AssertionResult becomesReady(ChildProcess& product) {
-  if (readsReady(product)) return ::testing::AssertionSuccess();
-  ProcessOutcome outcome = product.wait(kEndPatience);
-  return ::testing::AssertionFailure()
-         << "no \"ready\": " << followsGrammar(outcome).message() << "\n"
-         << outcome.stdoutText;
-}
-
-// Waits until a partial result comes close to `transcript`, so that a
-// recognizer slowed down by a busy machine has caught up with the speech
-// before "stop" (the session grants it only a few seconds after that).
-// Gives up after a while: the final result then tells what went wrong.
-void waitForRecognizerToCatchUp(ChildProcess& product, const std::string& transcript) {
-  auto deadline = std::chrono::steady_clock::now() + kCatchUpPatience;
-  while (std::chrono::steady_clock::now() < deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    std::optional<std::string> line = product.readLine(left);
-    if (!line) return;
-    nlohmann::json message = nlohmann::json::parse(*line, nullptr, false);
-    if (!message.is_object() || message.value("type", "") != "partial") return;
-    if (wordErrorRate(transcript, message.value("text", "")) < kWordErrorBound) return;
-  }
-}
 
 // Speaks `samples` into the server's microphone after "ready", lets a
 // second of silence follow, then stops once the recognizer has caught up.
@@ -95,16 +30,6 @@ ProcessOutcome dictate(PrivatePulseServer& server, const std::string& locale,
   waitForRecognizerToCatchUp(product, transcript);
   product.write("stop\n");
   return product.wait(kEndPatience);
-}
-
-void expectRecognized(const ProcessOutcome& outcome, const std::string& transcript) {
-  EXPECT_TRUE(followsGrammar(outcome));
-  std::vector<std::string> types = messageTypes(outcome);
-  EXPECT_TRUE(contains(types, "partial")) << outcome.stdoutText;
-  ASSERT_TRUE(contains(types, "final")) << outcome.stdoutText;
-  std::string final = valueOf(outcome, "final", "text").value_or("");
-  EXPECT_LT(wordErrorRate(transcript, final), kWordErrorBound) << "final: " << final;
-  EXPECT_EQ(outcome.exitStatus, 0);
 }
 
 // 16 kHz mono speech as interleaved 16-bit samples at `rate` and `channels`,

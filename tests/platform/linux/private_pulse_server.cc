@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -191,6 +192,46 @@ void PrivatePulseServer::feedMicrophone(int fifo) {
     feederEnded_ = true;
   }
   changed_.notify_all();
+}
+
+std::optional<std::string> PrivatePulseServer::control(const std::string& arguments) const {
+  // With the server's own home, so that pactl leaves nothing in the product's.
+  const std::filesystem::path& root = directory_.path();
+  std::string command = "env HOME='" + (root / "server-home").string() + "' XDG_RUNTIME_DIR='" +
+                        (root / "server-runtime").string() +
+                        "' pactl -s 'unix:" + (root / "native").string() + "' " + arguments +
+                        " 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  std::string output;
+  char buffer[4096];
+  while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe))
+    output.append(buffer, count);
+  int status = ::pclose(pipe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return output;
+}
+
+bool PrivatePulseServer::unplugMicrophone() {
+  return control("unload-module module-pipe-source").has_value();
+}
+
+int PrivatePulseServer::countListed(const std::string& kind) const {
+  std::optional<std::string> listing = control("list short " + kind);
+  if (!listing) return -1;
+  return static_cast<int>(std::count(listing->begin(), listing->end(), '\n'));
+}
+
+int PrivatePulseServer::clientCount() const { return countListed("clients"); }
+
+int PrivatePulseServer::recordingStreamCount() const { return countListed("source-outputs"); }
+
+void PrivatePulseServer::admitOtherUsers() const {
+  std::filesystem::permissions(directory_.path(), std::filesystem::perms::owner_all |
+                                                      std::filesystem::perms::group_read |
+                                                      std::filesystem::perms::group_exec |
+                                                      std::filesystem::perms::others_read |
+                                                      std::filesystem::perms::others_exec);
 }
 
 std::string PrivatePulseServer::daemonLog() const {

@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,11 +48,31 @@ class PrivatePulseServer {
   // Ends the daemon now, as a crash would.
   void stopDaemon();
 
+  // The daemon's process id; -1 once it has ended.
+  pid_t daemonPid() const { return daemon_; }
+
+  // Takes the microphone away while the server goes on, as when a USB
+  // microphone is unplugged. False when the server did not do it.
+  bool unplugMicrophone();
+
+  // How many clients the server has (counting the query's own) and how many
+  // recording streams; -1 when it cannot be asked.
+  int clientCount() const;
+  int recordingStreamCount() const;
+
+  // Lets a product run under another user id connect: the directory of
+  // the server's socket becomes searchable by everyone.
+  void admitOtherUsers() const;
+
  private:
   void start();
   bool waitUntilServing();
   void feedMicrophone(int fifo);
   std::string daemonLog() const;
+  // Runs pactl with `arguments` against this server; its output, or none
+  // when it failed.
+  std::optional<std::string> control(const std::string& arguments) const;
+  int countListed(const std::string& kind) const;
 
   const int sampleRate_;
   const int channels_;

@@ -1,0 +1,67 @@
+#pragma once
+
+// What the end-to-end tests do as a host: run `listen` against an audio
+// server of the test's own and the installed US English model, and judge
+// what it wrote.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+
+namespace quorvane::testing {
+
+// Only bound a broken run.
+inline constexpr std::chrono::seconds kReadyPatience{15};
+inline constexpr std::chrono::seconds kEndPatience{30};
+inline constexpr std::chrono::seconds kCatchUpPatience{60};
+
+// The shortest LibriVox sentence: "he was not an ill disposed young man".
+inline constexpr const char* kSentence = "sense_and_sensibility_01_austen_64kb-0880";
+
+// PocketSphinx's US English model gets about a quarter of this sentence's
+// words wrong; far more means the audio was damaged on the way.
+inline constexpr double kWordErrorBound = 0.5;
+
+// Whether the product (built like these tests) runs under a sanitizer,
+// whose runtime takes memory and makes files of its own.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+
+using Environment = std::map<std::string, std::string>;
+
+// Locale settings of their own, so the runner's do not leak in.
+Environment withLocale(Environment environment, const std::string& lang = "C");
+
+std::vector<std::string> listenCommand(const std::string& locale);
+
+bool contains(const std::vector<std::string>& types, const std::string& type);
+
+// Reads the next line; true when it is "ready".
+bool readsReady(ChildProcess& product);
+
+// Waits for "ready"; on anything else the whole run is described.
+::testing::AssertionResult becomesReady(ChildProcess& product);
+
+// Waits until a partial result comes close to `transcript`, so that a
+// recognizer slowed down by a busy machine has caught up with the speech
+// before "stop" (the session grants it only a few seconds after that).
+// Gives up after a while: the final result then tells what went wrong.
+void waitForRecognizerToCatchUp(ChildProcess& product, const std::string& transcript);
+
+// A whole session that heard `transcript`: partial results, then a final
+// one close to it, exit status 0.
+void expectRecognized(const ProcessOutcome& outcome, const std::string& transcript);
+
+}  // namespace quorvane::testing
