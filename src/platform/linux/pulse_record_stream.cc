@@ -36,15 +36,20 @@ bool PulseRecordStream::start(const SourceDescription& source) {
   api.pa_stream_set_state_callback(stream_, &onStateChanged, this);
   api.pa_stream_set_read_callback(stream_, &onReadable, this);
 
-  // At most a tap buffer's worth of latency: the server sends audio at
-  // least that often, often in smaller pieces, which the slicer joins.
+  // The server sends audio at least every quarter of a tap buffer, in
+  // pieces the slicer joins. A source that batches its audio (a sound card,
+  // on a timer) then completes the buffer that holds the last word sooner,
+  // and at "stop" at most a quarter buffer is still in the server, where it
+  // is lost. Four times as many wakeups of the mainloop thread cost next to
+  // nothing next to the decoding.
+  const std::uint32_t fragmentFrames = std::max<std::uint32_t>(bufferFrames / kFragmentsPerBuffer, 1);
   pa_buffer_attr attributes;
   attributes.maxlength = static_cast<std::uint32_t>(-1);
   attributes.tlength = static_cast<std::uint32_t>(-1);
   attributes.prebuf = static_cast<std::uint32_t>(-1);
   attributes.minreq = static_cast<std::uint32_t>(-1);
   attributes.fragsize =
-      bufferFrames * captureFormat.channels * static_cast<std::uint32_t>(sizeof(float));
+      fragmentFrames * captureFormat.channels * static_cast<std::uint32_t>(sizeof(float));
   if (api.pa_stream_connect_record(stream_, source.name.c_str(), &attributes,
                                    PA_STREAM_ADJUST_LATENCY) < 0) {
     closeStream();

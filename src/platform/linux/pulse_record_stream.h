@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "platform/audio_service.h"
@@ -16,6 +17,8 @@ class TapSlot;
 class PulseRecordStream {
  public:
   static constexpr const char* kStreamName = "Quorvane Dictation";
+  // The server is asked to send audio this many times per tap buffer.
+  static constexpr std::uint32_t kFragmentsPerBuffer = 4;
 
   PulseRecordStream(PulseConnection& connection, TapSlot& tap);
   ~PulseRecordStream();

@@ -1,0 +1,790 @@
+#!/usr/bin/env python3
+"""Speed, memory and accuracy of quorvane-dictation next to the bare recognizer.
+
+Runs the product against a private PulseAudio daemon whose default source is
+a pipe fed at real-time pace (tests/support/private_audio_server.py), with
+the LibriVox recordings of pocketsphinx-testdata as speech, and runs
+`pocketsphinx_continuous` with the same model on the same recordings in the
+same run as the anchor. Every figure is a median with its spread (min-max)
+over the repetitions; every comparison is a ratio of two figures from this
+one run. Prints a Markdown table and writes the figures, with every raw
+sample, as JSON to a file whose path it prints.
+
+    scripts/bench                       # full run, about 10 minutes
+    scripts/bench --quick               # 2 repetitions, a 1-minute long session
+    scripts/bench --binary build-bench/quorvane-dictation --json out.json
+
+What each row measures:
+
+  status           spawn of `status` to its exit (wall clock)
+  spawn to ready   spawn of `listen en-US` to its "ready" line
+  stop to final    "stop" written (1 s after the recording ended) to "final"
+  tail latency     the last audio written to the first "partial" that holds
+                   the final text's last word in its place
+  CPU / audio s    user+system CPU of the whole process (wait4) per second of
+                   audio; ours: seconds from "ready" to "stop"; bare: the
+                   recording padded with the same silence a session records
+                   (0.25 s before, 1 s after), so both load the model once
+                   and decode the same audio
+  peak RSS         ru_maxrss of the process, ours vs bare on the same audio
+  WER              word error rate of our "final" texts vs the transcripts,
+                   next to the bare recognizer's on the same files (case
+                   folded; all files pooled)
+  long session     continuous speech (the recordings looped) for five
+                   minutes; /proc/<pid>/stat utime+stime and VmRSS sampled
+                   every second; CPU per audio second per minute, last minute
+                   vs first, and resident memory over time
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import queue
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import wave
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests" / "support"))
+
+from private_audio_server import (  # noqa: E402
+    CHUNK_SECONDS,
+    FRAME_BYTES,
+    RATE,
+    PrivateAudioServer,
+    librivox_samples,
+    read_pcm,
+)
+
+MODEL = Path("/usr/share/pocketsphinx/model/en-us")
+BARE = "pocketsphinx_continuous"
+LOCALE = "en-US"
+STOP_AFTER_SPEECH = 1.0  # seconds from the last audio written to "stop"
+LEAD_PAD = 0.25  # stale silence the pipe holds when a client starts recording
+TRAIL_PAD = STOP_AFTER_SPEECH
+AUTO_STOP = 300.0  # a session stops by itself this long after "ready"
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+
+TARGETS = {
+    "status_ms": ("< 5 ms", lambda v: v < 5),
+    "ready_ms": ("< 60 ms", lambda v: v < 60),
+    "stop_final_ms": ("< 100 ms", lambda v: v < 100),
+    "tail_ms": ("< 400 ms", lambda v: v < 400),
+    "cpu_ratio": ("≤ 1.1× bare", lambda v: v <= 1.1),
+    "rss_ratio": ("≤ 1.1× bare", lambda v: v <= 1.1),
+    "wer_delta": ("≤ bare", lambda v: v <= 1e-9),
+    "long_cpu_ratio": ("≤ 1.2× first minute", lambda v: v <= 1.2),
+    "long_rss_growth_kb": ("flat", lambda v: v <= 2048),
+}
+
+
+class BenchError(RuntimeError):
+    pass
+
+
+def now():
+    return time.perf_counter()
+
+
+def spread(values):
+    values = [v for v in values if v is not None]
+    if not values:
+        return None
+    return {
+        "median": statistics.median(values),
+        "min": min(values),
+        "max": max(values),
+        "n": len(values),
+    }
+
+
+def words_of(text):
+    return text.lower().split()
+
+
+def edit_distance(reference, hypothesis):
+    previous = list(range(len(hypothesis) + 1))
+    for i, ref_word in enumerate(reference, 1):
+        current = [i] + [0] * len(hypothesis)
+        for j, hyp_word in enumerate(hypothesis, 1):
+            current[j] = min(previous[j] + 1, current[j - 1] + 1,
+                             previous[j - 1] + (ref_word != hyp_word))
+        previous = current
+    return previous[-1]
+
+
+def word_error_rate(pairs):
+    """Pooled WER over [(reference, hypothesis)] texts."""
+    errors = sum(edit_distance(words_of(r), words_of(h)) for r, h in pairs)
+    total = sum(len(words_of(r)) for r, _ in pairs)
+    return errors / total if total else 0.0
+
+
+def wait_with_usage(process):
+    """Waits for a Popen child with wait4; (exit code, rusage)."""
+    while True:
+        try:
+            _, status, usage = os.wait4(process.pid, 0)
+            break
+        except InterruptedError:
+            continue
+    process.returncode = os.waitstatus_to_exitcode(status)
+    return process.returncode, usage
+
+
+def cpu_seconds(usage):
+    return usage.ru_utime + usage.ru_stime
+
+
+def write_wav(path, pcm):
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(FRAME_BYTES)
+        out.setframerate(RATE)
+        out.writeframes(pcm)
+
+
+def silence(seconds):
+    return bytes(int(RATE * seconds) * FRAME_BYTES)
+
+
+class Product:
+    """One run of the product with its output lines time-stamped."""
+
+    def __init__(self, binary, args, env):
+        self.lines = queue.Queue()
+        self.messages = []  # (time, message)
+        self.stdout_bytes = 0
+        self.stderr = b""
+        self.started = now()
+        self.process = subprocess.Popen(
+            [str(binary), *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, env=env, bufsize=0)
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        self._errors = threading.Thread(target=self._read_stderr, daemon=True)
+        self._errors.start()
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def _read(self):
+        for line in self.process.stdout:
+            at = now()
+            self.stdout_bytes += len(line)
+            try:
+                message = json.loads(line)
+            except ValueError:
+                message = {"type": "unparsable", "line": line.decode(errors="replace")}
+            self.messages.append((at, message))
+            self.lines.put((at, message))
+        self.lines.put((now(), None))
+
+    def _read_stderr(self):
+        self.stderr = self.process.stderr.read()
+
+    def wait_for(self, kind, timeout):
+        deadline = now() + timeout
+        while True:
+            try:
+                at, message = self.lines.get(timeout=max(0.0, deadline - now()))
+            except queue.Empty:
+                raise BenchError(f"no {kind!r} within {timeout} s") from None
+            if message is None:
+                raise BenchError(f"the product ended before {kind!r}")
+            if message.get("type") == kind:
+                return at, message
+            if message.get("type") in ("error", "cancelled", "unparsable"):
+                raise BenchError(f"waiting for {kind!r}: {message}")
+
+    def send(self, line):
+        self.process.stdin.write(line.encode() + b"\n")
+        self.process.stdin.flush()
+
+    def finish(self):
+        """Closes standard input, waits for the exit; (exit code, rusage)."""
+        code, usage = wait_with_usage(self.process)
+        self._reader.join(5)
+        self._errors.join(5)
+        try:
+            self.process.stdin.close()
+        except OSError:
+            pass
+        if self.stderr:
+            raise BenchError(f"the product wrote to standard error: {self.stderr[:200]!r}")
+        return code, usage
+
+    def kill(self):
+        if self.process.returncode is None:
+            self.process.kill()
+            wait_with_usage(self.process)
+
+
+def first_holding_last_word(timeline, final_text):
+    """The time of the first (time, text) entry whose text holds the final
+    text's last word in its place; None when none does."""
+    final = final_text.lower().split()
+    if not final:
+        return None
+    last, position = final[-1], len(final) - 1
+    for at, text in timeline:
+        words = text.lower().split()
+        # In its place; or last, with the words before it merged or split
+        # a little differently.
+        if (len(words) > position and words[position] == last) or (
+                words and words[-1] == last and len(words) >= len(final) - 2):
+            return at
+    return None
+
+
+class StreamedRecognizer:
+    """PocketSphinx itself, through ctypes, fed audio in 2048-sample blocks
+    with the utterance cut at each pause, as pocketsphinx_continuous and the
+    product do, without any capture: after which block (in audio time) its
+    hypothesis first holds the last word is the recognizer's own share of
+    the tail latency."""
+
+    BLOCK = 2048
+
+    def __init__(self):
+        import ctypes
+        c = ctypes
+        self.c = c
+        self.sb = c.CDLL("libsphinxbase.so.3")
+        self.ps = c.CDLL("libpocketsphinx.so.3")
+        self.sb.err_set_logfp.argtypes = [c.c_void_p]
+        self.sb.err_set_logfp(None)
+        self.ps.ps_args.restype = c.c_void_p
+        self.sb.cmd_ln_parse_r.restype = c.c_void_p
+        self.sb.cmd_ln_parse_r.argtypes = [c.c_void_p, c.c_void_p, c.c_int32,
+                                           c.POINTER(c.c_char_p), c.c_int]
+        self.sb.cmd_ln_free_r.argtypes = [c.c_void_p]
+        self.ps.ps_init.restype = c.c_void_p
+        self.ps.ps_init.argtypes = [c.c_void_p]
+        self.ps.ps_free.argtypes = [c.c_void_p]
+        for name in ("ps_start_utt", "ps_end_utt"):
+            getattr(self.ps, name).argtypes = [c.c_void_p]
+        self.ps.ps_process_raw.argtypes = [c.c_void_p, c.c_void_p, c.c_size_t, c.c_int, c.c_int]
+        self.ps.ps_get_in_speech.argtypes = [c.c_void_p]
+        self.ps.ps_get_in_speech.restype = c.c_uint8
+        self.ps.ps_get_hyp.argtypes = [c.c_void_p, c.c_void_p]
+        self.ps.ps_get_hyp.restype = c.c_char_p
+
+    def timeline(self, pcm):
+        """[(seconds from the start of the audio, text so far)] after each
+        block as if the audio were spoken live, and the final text."""
+        c, ps = self.c, self.ps
+        args = [b"-hmm", str(MODEL / "en-us").encode(), b"-lm",
+                str(MODEL / "en-us.lm.bin").encode(), b"-dict",
+                str(MODEL / "cmudict-en-us.dict").encode()]
+        config = self.sb.cmd_ln_parse_r(None, ps.ps_args(), len(args),
+                                        (c.c_char_p * len(args))(*args), 1)
+        decoder = ps.ps_init(config)
+        self.sb.cmd_ln_free_r(config)
+        if not decoder:
+            raise BenchError("PocketSphinx did not load the model")
+
+        def hypothesis():
+            words = ps.ps_get_hyp(decoder, None)
+            return words.decode() if words else ""
+
+        # Each block is taken when its last sample has been spoken, or when
+        # the recognizer is done with the one before, whichever is later;
+        # its result shows once the recognizer is done with it.
+        finished, in_utterance, timeline, busy_until = [], False, [], 0.0
+        samples = len(pcm) // FRAME_BYTES
+        ps.ps_start_utt(decoder)
+        for start in range(0, samples, self.BLOCK):
+            block = pcm[start * FRAME_BYTES:(start + self.BLOCK) * FRAME_BYTES]
+            spoken = min(start + self.BLOCK, samples) / RATE
+            began = now()
+            ps.ps_process_raw(decoder, block, len(block) // FRAME_BYTES, 0, 0)
+            if ps.ps_get_in_speech(decoder):
+                in_utterance = True
+            elif in_utterance:
+                ps.ps_end_utt(decoder)
+                finished.append(hypothesis())
+                in_utterance = False
+                ps.ps_start_utt(decoder)
+            text = " ".join(w for w in finished + ([hypothesis()] if in_utterance else []) if w)
+            busy_until = max(spoken, busy_until) + (now() - began)
+            timeline.append((busy_until, text))
+        ps.ps_end_utt(decoder)
+        if in_utterance:
+            finished.append(hypothesis())
+        ps.ps_free(decoder)
+        return timeline, " ".join(w for w in finished if w)
+
+
+class Bench:
+    def __init__(self, options):
+        self.options = options
+        self.binary = Path(options.binary)
+        if not self.binary.is_absolute():
+            self.binary = (ROOT / self.binary).resolve()
+        if not os.access(self.binary, os.X_OK):
+            raise BenchError(f"{self.binary} is not an executable; build it first")
+        self.bare = shutil.which(BARE)
+        if not self.bare:
+            raise BenchError(f"{BARE} is not installed (Debian package pocketsphinx)")
+        self.samples = librivox_samples()
+        if not self.samples:
+            raise BenchError("no LibriVox recordings (Debian package pocketsphinx-testdata)")
+        self.work = Path(tempfile.mkdtemp(prefix="quorvane-bench-"))
+        (self.work / "home").mkdir()
+        (self.work / "data").mkdir()
+        self.durations = {str(w): len(read_pcm(w)) / FRAME_BYTES / RATE for w, _ in self.samples}
+        self.padded = {}
+        for wav, _ in self.samples:
+            padded = self.work / ("padded-" + wav.name)
+            write_wav(padded, silence(LEAD_PAD) + read_pcm(wav) + silence(TRAIL_PAD))
+            self.padded[str(wav)] = padded
+        self.results = {}
+
+    def close(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def log(self, text):
+        print(text, file=sys.stderr, flush=True)
+
+    def product_env(self, server=None):
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("PULSE_", "XDG_"))}
+        # The system's model only, the one the bare recognizer loads.
+        env.update(HOME=str(self.work / "home"), XDG_DATA_HOME=str(self.work / "data"),
+                   XDG_DATA_DIRS="/usr/share", LC_ALL="C")
+        if server is not None:
+            env.update(server.env)
+        return env
+
+    def bare_args(self, wav):
+        return [self.bare, "-hmm", str(MODEL / "en-us"), "-lm", str(MODEL / "en-us.lm.bin"),
+                "-dict", str(MODEL / "cmudict-en-us.dict"), "-infile", str(wav)]
+
+    def run_bare(self, wav):
+        started = now()
+        process = subprocess.Popen(self.bare_args(wav), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        out = process.stdout.read()
+        code, usage = wait_with_usage(process)
+        wall = now() - started
+        if code != 0:
+            raise BenchError(f"{BARE} failed on {wav} with {code}")
+        text = " ".join(out.decode(errors="replace").split())
+        return {"text": text, "cpu_s": cpu_seconds(usage), "maxrss_kb": usage.ru_maxrss,
+                "wall_s": wall}
+
+    # (1) status
+
+    def measure_status(self, runs):
+        # posix_spawn and wait4 directly: the least a harness can add, which
+        # the /bin/true figure shows.
+        env = self.product_env()
+        devnull = os.open(os.devnull, os.O_RDWR)
+        actions = [(os.POSIX_SPAWN_DUP2, devnull, 0), (os.POSIX_SPAWN_DUP2, devnull, 1),
+                   (os.POSIX_SPAWN_DUP2, devnull, 2)]
+        ours, floor = [], []
+        try:
+            for _ in range(runs * 10):
+                for argv, sink in (([str(self.binary), "status"], ours), (["/bin/true"], floor)):
+                    started = now()
+                    pid = os.posix_spawn(argv[0], argv, env, file_actions=actions)
+                    _, status, _ = os.wait4(pid, 0)
+                    elapsed = now() - started
+                    if os.waitstatus_to_exitcode(status) != 0:
+                        raise BenchError(f"{argv} exited with {status}")
+                    sink.append(elapsed * 1000)
+        finally:
+            os.close(devnull)
+        self.results["status"] = {"ours_ms": ours, "bin_true_ms": floor}
+
+    # (2)-(7) one session per recording
+
+    def session(self, server, wav):
+        product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
+        try:
+            ready_at, _ = product.wait_for("ready", 30)
+            played = server.feed(wav, wait=False)
+            while not played.wait(0.1):
+                if product.process.poll() is not None:
+                    raise BenchError("the product ended while speech was fed")
+            # The feeder sets the event one chunk after writing the last one.
+            last_audio = now() - CHUNK_SECONDS
+            delay = last_audio + STOP_AFTER_SPEECH - now()
+            if delay > 0:
+                time.sleep(delay)
+            stop_at = now()
+            product.send("stop")
+            final_at, final = product.wait_for("final", 10)
+            product.wait_for("done", 5)
+            code, usage = product.finish()
+            if code != 0:
+                raise BenchError(f"listen exited with {code}")
+        except BaseException:
+            product.kill()
+            raise
+        # Partials before "stop" only: the last word in "final" alone does not
+        # count.
+        partials = [(at, m["text"]) for at, m in product.messages
+                    if m.get("type") == "partial" and at < stop_at]
+        tail_at = first_holding_last_word(partials, final["text"])
+        return {
+            "file": wav.name,
+            "ready_ms": (ready_at - product.started) * 1000,
+            "stop_final_ms": (final_at - stop_at) * 1000,
+            "tail_ms": None if tail_at is None else (tail_at - last_audio) * 1000,
+            "audio_s": stop_at - ready_at,
+            "cpu_s": cpu_seconds(usage),
+            "maxrss_kb": usage.ru_maxrss,
+            "text": final["text"],
+            "partials": len(partials),
+            # Every message, in seconds from the last audio written.
+            "timeline": [(round(at - last_audio, 3), m.get("text", m.get("type")))
+                         for at, m in product.messages],
+        }
+
+    def measure_sessions(self, runs):
+        ours, bare, bare_files = [], [], []
+        with PrivateAudioServer() as server:
+            for run in range(runs):
+                for wav, words in self.samples:
+                    result = self.session(server, wav)
+                    result["run"] = run
+                    result["reference"] = words
+                    ours.append(result)
+                    anchor = self.run_bare(self.padded[str(wav)])
+                    anchor.update(file=wav.name, run=run, reference=words,
+                                  audio_s=self.durations[str(wav)] + LEAD_PAD + TRAIL_PAD)
+                    bare.append(anchor)
+                    self.log(f"  run {run + 1}/{runs} {wav.name}: ready "
+                             f"{result['ready_ms']:.0f} ms, stop→final "
+                             f"{result['stop_final_ms']:.0f} ms, tail "
+                             f"{result['tail_ms'] if result['tail_ms'] is None else round(result['tail_ms'])}"
+                             f" ms, CPU {result['cpu_s']:.2f} s vs {anchor['cpu_s']:.2f} s")
+        # The bare recognizer is deterministic: one pass over the unpadded
+        # files gives its WER on exactly the files.
+        for wav, words in self.samples:
+            anchor = self.run_bare(wav)
+            anchor.update(file=wav.name, reference=words)
+            bare_files.append(anchor)
+        # The recognizer's own share of the tail latency, in audio time.
+        streamed = []
+        recognizer = StreamedRecognizer()
+        for wav, words in self.samples:
+            timeline, final = recognizer.timeline(read_pcm(self.padded[str(wav)]))
+            speech_end = LEAD_PAD + self.durations[str(wav)]
+            at = first_holding_last_word([(t, x) for t, x in timeline if t < speech_end + STOP_AFTER_SPEECH], final)
+            streamed.append({"file": wav.name, "text": final,
+                             "tail_ms": None if at is None else (at - speech_end) * 1000})
+        self.results["sessions"] = {"ours": ours, "bare_padded": bare, "bare_files": bare_files,
+                                    "recognizer_streamed": streamed}
+
+    # (8) long session
+
+    def loop_pcm(self, seconds):
+        pcm, files = b"", []
+        while len(pcm) < seconds * RATE * FRAME_BYTES:
+            for wav, _ in self.samples:
+                pcm += read_pcm(wav)
+                files.append(wav)
+        return pcm, files
+
+    def measure_long(self, seconds):
+        stop_after = min(seconds, AUTO_STOP - 2.0)
+        pcm, files = self.loop_pcm(stop_after + 10)
+        long_wav = self.work / "long.wav"
+        write_wav(long_wav, silence(LEAD_PAD) + pcm[: int(stop_after * RATE) * FRAME_BYTES])
+        samples = []
+        with PrivateAudioServer() as server:
+            product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
+            try:
+                ready_at, _ = product.wait_for("ready", 30)
+                # Speech from "ready" on, without a gap: two files queued
+                # ahead at all times.
+                pending = [server.feed(f, wait=False) for f in files[:2]]
+                next_file = 2
+                stat = Path(f"/proc/{product.pid}/stat")
+                status = Path(f"/proc/{product.pid}/status")
+                next_sample = ready_at
+                while True:
+                    t = now()
+                    if t >= next_sample:
+                        fields = stat.read_text().rpartition(")")[2].split()
+                        ticks = int(fields[11]) + int(fields[12])  # utime, stime
+                        rss = next(int(line.split()[1]) for line in status.read_text().splitlines()
+                                   if line.startswith("VmRSS:"))
+                        samples.append((t - ready_at, ticks / CLOCK_TICKS, rss))
+                        next_sample += 1.0
+                    if t - ready_at >= stop_after:
+                        break
+                    while pending and pending[0].is_set():
+                        pending.pop(0)
+                        pending.append(server.feed(files[next_file], wait=False))
+                        next_file += 1
+                    time.sleep(max(0.0, min(next_sample, ready_at + stop_after) - now()))
+                stop_at = now()
+                product.send("stop")
+                final_at, final = product.wait_for("final", 10)
+                product.wait_for("done", 5)
+                code, usage = product.finish()
+                if code != 0:
+                    raise BenchError(f"listen exited with {code}")
+            except BaseException:
+                product.kill()
+                raise
+        anchor = self.run_bare(long_wav)
+        anchor["audio_s"] = stop_after + LEAD_PAD
+        self.results["long"] = {
+            "seconds": stop_after,
+            "samples": samples,  # (seconds after ready, CPU seconds, VmRSS KiB)
+            "audio_s": stop_at - ready_at,
+            "cpu_s": cpu_seconds(usage),
+            "maxrss_kb": usage.ru_maxrss,
+            "stop_final_ms": (final_at - stop_at) * 1000,
+            "stdout_bytes": product.stdout_bytes,
+            "partials": sum(1 for _, m in product.messages if m.get("type") == "partial"),
+            "final_words": len(final["text"].split()),
+            "bare": anchor,
+        }
+
+    # Figures
+
+    def summarize(self):
+        summary = {}
+        status = self.results.get("status")
+        if status:
+            summary["status_ms"] = {"ours": spread(status["ours_ms"]),
+                                    "bin_true": spread(status["bin_true_ms"])}
+        sessions = self.results.get("sessions")
+        if sessions:
+            ours, bare = sessions["ours"], sessions["bare_padded"]
+            for key in ("ready_ms", "stop_final_ms", "tail_ms"):
+                summary[key] = {"ours": spread([s[key] for s in ours])}
+            streamed = sessions["recognizer_streamed"]
+            summary["tail_ms"]["recognizer"] = spread([s["tail_ms"] for s in streamed])
+            summary["tail_recognizer_missing"] = sum(1 for s in streamed if s["tail_ms"] is None)
+            summary["tail_missing"] = sum(1 for s in ours if s["tail_ms"] is None)
+            ours_cpu = [s["cpu_s"] / s["audio_s"] for s in ours]
+            bare_cpu = [b["cpu_s"] / b["audio_s"] for b in bare]
+            summary["cpu_per_audio_s"] = {"ours": spread(ours_cpu), "bare": spread(bare_cpu)}
+            summary["cpu_ratio"] = statistics.median(ours_cpu) / statistics.median(bare_cpu)
+            ours_rss = [s["maxrss_kb"] / 1024 for s in ours]
+            bare_rss = [b["maxrss_kb"] / 1024 for b in bare]
+            summary["maxrss_mib"] = {"ours": spread(ours_rss), "bare": spread(bare_rss)}
+            summary["rss_ratio"] = statistics.median(ours_rss) / statistics.median(bare_rss)
+            runs = sorted({s["run"] for s in ours})
+            ours_wer = [word_error_rate([(s["reference"], s["text"]) for s in ours
+                                         if s["run"] == run]) for run in runs]
+            bare_wer = word_error_rate([(b["reference"], b["text"])
+                                        for b in sessions["bare_files"]])
+            padded_wer = [word_error_rate([(b["reference"], b["text"]) for b in bare
+                                           if b["run"] == run]) for run in runs]
+            summary["wer"] = {"ours": spread(ours_wer), "bare": spread([bare_wer]),
+                              "bare_padded": spread(padded_wer)}
+            summary["wer_delta"] = statistics.median(ours_wer) - bare_wer
+        long = self.results.get("long")
+        if long:
+            samples = long["samples"]
+            end = samples[-1][0]
+            # Minutes; halves of a session shorter than two minutes.
+            span = min(60.0, end / 2)
+            minutes = []
+            start = 0.0
+            while start + span - 2.5 <= end:
+                a = min(samples, key=lambda s: abs(s[0] - start))
+                b = min(samples, key=lambda s: abs(s[0] - (start + span)))
+                window = [s for s in samples if a[0] <= s[0] <= b[0]]
+                minutes.append({
+                    "from_s": a[0], "to_s": b[0],
+                    "cpu_per_audio_s": (b[1] - a[1]) / (b[0] - a[0]),
+                    "rss_max_mib": max(s[2] for s in window) / 1024,
+                })
+                start += span
+            first = minutes[0]
+            last_a = min(samples, key=lambda s: abs(s[0] - (end - span)))
+            last = {"from_s": last_a[0], "to_s": end,
+                    "cpu_per_audio_s": (samples[-1][1] - last_a[1]) / (end - last_a[0]),
+                    "rss_max_mib": max(s[2] for s in samples if s[0] >= last_a[0]) / 1024}
+            summary["long"] = {
+                "seconds": long["seconds"],
+                "minutes": minutes,
+                "first_minute": first,
+                "last_minute": last,
+                "cpu_ratio": last["cpu_per_audio_s"] / first["cpu_per_audio_s"],
+                "rss_growth_kb": (last["rss_max_mib"] - first["rss_max_mib"]) * 1024,
+                "rss_max_mib": max(s[2] for s in samples) / 1024,
+                "whole_cpu_per_audio_s": long["cpu_s"] / long["audio_s"],
+                "bare_whole_cpu_per_audio_s": long["bare"]["cpu_s"] / long["bare"]["audio_s"],
+                "maxrss_mib": long["maxrss_kb"] / 1024,
+                "bare_maxrss_mib": long["bare"]["maxrss_kb"] / 1024,
+                "stdout_kib": long["stdout_bytes"] / 1024,
+                "partials": long["partials"],
+            }
+            summary["long"]["whole_cpu_ratio"] = (summary["long"]["whole_cpu_per_audio_s"] /
+                                                  summary["long"]["bare_whole_cpu_per_audio_s"])
+        return summary
+
+
+def machine():
+    model = ""
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    try:
+        debian = Path("/etc/debian_version").read_text().strip()
+    except OSError:
+        debian = ""
+    return {"nproc": os.cpu_count(), "cpu": model, "debian": debian,
+            "kernel": platform.release()}
+
+
+def fmt(s, digits=0, unit=""):
+    if not s:
+        return "—"
+    f = f"{{:.{digits}f}}"
+    return f"{f.format(s['median'])}{unit} ({f.format(s['min'])}–{f.format(s['max'])})"
+
+
+def verdict(key, value):
+    text, check = TARGETS[key]
+    return text, ("yes" if check(value) else "**no**")
+
+
+def markdown(summary, options):
+    rows = ["| measurement | ours: median (min–max) | bare recognizer | ours/bare | target | met |",
+            "|---|---|---|---|---|---|"]
+
+    def row(name, ours, bare, ratio, key, value):
+        target, met = verdict(key, value) if key else ("", "")
+        rows.append(f"| {name} | {ours} | {bare} | {ratio} | {target} | {met} |")
+
+    if "status_ms" in summary:
+        s = summary["status_ms"]
+        row("`status`, spawn to exit", fmt(s["ours"], 1, " ms"),
+            f"`/bin/true`: {fmt(s['bin_true'], 1, ' ms')}", "", "status_ms", s["ours"]["median"])
+    if "ready_ms" in summary:
+        row("spawn to `ready`", fmt(summary["ready_ms"]["ours"], 0, " ms"), "", "",
+            "ready_ms", summary["ready_ms"]["ours"]["median"])
+        row("`stop` to `final`", fmt(summary["stop_final_ms"]["ours"], 0, " ms"), "", "",
+            "stop_final_ms", summary["stop_final_ms"]["ours"]["median"])
+        tail = summary["tail_ms"]["ours"]
+        missing = summary["tail_missing"]
+        rec = summary["tail_ms"]["recognizer"]
+        rec_missing = summary["tail_recognizer_missing"]
+        row("tail latency (last audio to last word)",
+            fmt(tail, 0, " ms") + (f", {missing} without" if missing else ""),
+            "streamed in audio time: " + fmt(rec, 0, " ms") +
+            (f", {rec_missing} without" if rec_missing else ""), "",
+            "tail_ms", tail["median"] if tail else float("inf"))
+        c = summary["cpu_per_audio_s"]
+        row("CPU s per audio s (whole process)", fmt(c["ours"], 3), fmt(c["bare"], 3),
+            f"{summary['cpu_ratio']:.2f}×", "cpu_ratio", summary["cpu_ratio"])
+        m = summary["maxrss_mib"]
+        row("peak RSS (MiB)", fmt(m["ours"], 1), fmt(m["bare"], 1),
+            f"{summary['rss_ratio']:.2f}×", "rss_ratio", summary["rss_ratio"])
+        w = summary["wer"]
+        row("word error rate", fmt(w["ours"], 3), f"{w['bare']['median']:.3f}", "",
+            "wer_delta", summary["wer_delta"])
+    if "long" in summary:
+        long = summary["long"]
+        minutes = round(long["seconds"] / 60, 1)
+        first, last = long["first_minute"], long["last_minute"]
+        row(f"{minutes:g}-minute session: CPU s per audio s, last minute / first",
+            f"{last['cpu_per_audio_s']:.3f} / {first['cpu_per_audio_s']:.3f}", "",
+            f"{long['cpu_ratio']:.2f}×", "long_cpu_ratio", long["cpu_ratio"])
+        row(f"{minutes:g}-minute session: RSS, peak of last minute − first (MiB)",
+            f"{last['rss_max_mib']:.1f} − {first['rss_max_mib']:.1f} = "
+            f"{long['rss_growth_kb'] / 1024:+.1f}", "", "", "long_rss_growth_kb",
+            long["rss_growth_kb"])
+        row(f"{minutes:g}-minute session: CPU s per audio s, whole",
+            f"{long['whole_cpu_per_audio_s']:.3f}", f"{long['bare_whole_cpu_per_audio_s']:.3f}",
+            f"{long['whole_cpu_ratio']:.2f}×", None, None)
+        row(f"{minutes:g}-minute session: peak RSS (MiB)", f"{long['maxrss_mib']:.1f}",
+            f"{long['bare_maxrss_mib']:.1f}", f"{long['maxrss_mib'] / long['bare_maxrss_mib']:.2f}×",
+            None, None)
+    lines = rows
+    if "long" in summary:
+        long = summary["long"]
+        lines += ["", "Long session, minute by minute: " + ", ".join(
+            f"{m['cpu_per_audio_s']:.3f} CPU s/s, {m['rss_max_mib']:.1f} MiB"
+            for m in long["minutes"]) + f" ({long['partials']} partials, "
+            f"{long['stdout_kib']:.0f} KiB of output)."]
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--binary", default="build/quorvane-dictation",
+                        help="the product executable (default: %(default)s, from the repository)")
+    parser.add_argument("--runs", type=int, help="repetitions (default 5; 2 with --quick)")
+    parser.add_argument("--quick", action="store_true",
+                        help="fewer repetitions and a 1-minute long session")
+    parser.add_argument("--long-seconds", type=float,
+                        help="length of the long session (default 300; 60 with --quick; 0 skips it)")
+    parser.add_argument("--only", choices=["status", "sessions", "long"], action="append",
+                        help="run only these measurements (may repeat)")
+    parser.add_argument("--json", help="where to write the figures (default: under /tmp)")
+    options = parser.parse_args()
+    runs = options.runs or (2 if options.quick else 5)
+    long_seconds = options.long_seconds
+    if long_seconds is None:
+        long_seconds = 60.0 if options.quick else 300.0
+    only = set(options.only or ["status", "sessions", "long"])
+    if long_seconds <= 0:
+        only.discard("long")
+    json_path = Path(options.json or time.strftime("/tmp/quorvane-bench-%Y%m%d-%H%M%S.json"))
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    bench = Bench(options)
+    started = datetime.datetime.now()
+    try:
+        if "status" in only:
+            bench.log(f"status: {runs * 10} runs, each next to /bin/true")
+            bench.measure_status(runs)
+        if "sessions" in only:
+            bench.log(f"sessions: {runs} × {len(bench.samples)} recordings, each with the bare "
+                      "recognizer")
+            bench.measure_sessions(runs)
+        if "long" in only:
+            bench.log(f"long session: {long_seconds:g} s")
+            bench.measure_long(long_seconds)
+    finally:
+        bench.close()
+    summary = bench.summarize()
+    report = {
+        "date": started.isoformat(timespec="seconds"),
+        "binary": str(bench.binary),
+        "runs": runs,
+        "machine": machine(),
+        "command": " ".join(["scripts/bench", *sys.argv[1:]]),
+        "summary": summary,
+        "raw": bench.results,
+    }
+    json_path.write_text(json.dumps(report, indent=1))
+    m = report["machine"]
+    print(markdown(summary, options))
+    print()
+    print(f"{m['nproc']} cores, {m['cpu']}, Debian {m['debian']}; {runs} runs; "
+          f"`{report['command']}`")
+    print(f"JSON: {json_path}")
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except BenchError as error:
+        sys.exit(f"bench: {error}")
