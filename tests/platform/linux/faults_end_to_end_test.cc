@@ -135,7 +135,7 @@ TEST(HostClosingOutputTest, ClosingInputAfterwardsEndsTheRunQuietly) {
 const fs::path kInstalledModel = "/usr/share/pocketsphinx/model/en-us";
 
 // A model of the test's own, made of links to the installed model's files;
-// each case damages one part of it.
+// each case damages one file or folder of it.
 class ModelCopy {
  public:
   ModelCopy() {
@@ -164,6 +164,7 @@ class ModelCopy {
   ModelCopy& operator=(const ModelCopy&) = delete;
 
   fs::path model() const { return root_.path() / "data/pocketsphinx/model/en-us"; }
+  fs::path root() const { return root_.path(); }
   fs::path absent() const { return root_.path() / "absent"; }
 
   Environment environment(Environment environment) const {
@@ -277,12 +278,17 @@ const ModelDamage kModelDamages[] = {
 };
 
 // The command line that runs `listen` as an ordinary user: as root, through
-// setpriv under the unprivileged "nobody"; empty when that cannot be done.
-std::vector<std::string> unprivilegedListenCommand() {
+// setpriv under the unprivileged "nobody", on a copy of the product in
+// `copy`'s directory (the build tree may be out of that user's reach); empty
+// when that cannot be done.
+std::vector<std::string> unprivilegedListenCommand(const ModelCopy& copy) {
   std::vector<std::string> command = listenCommand("en-US");
   if (::geteuid() != 0) return command;
   const char* setpriv = "/usr/bin/setpriv";
   if (::access(setpriv, X_OK) != 0) return {};
+  fs::path product = copy.root() / "quorvane-dictation";
+  fs::copy_file(command[0], product);
+  command[0] = product.string();
   command.insert(command.begin(), {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
   return command;
 }
@@ -294,14 +300,14 @@ class DamagedModelTest : public ::testing::TestWithParam<ModelDamage> {};
 
 TEST_P(DamagedModelTest, EndsTheRunWithoutACrash) {
   const ModelDamage& damage = GetParam();
+  ModelCopy copy;
   std::vector<std::string> command =
-      damage.unprivileged ? unprivilegedListenCommand() : listenCommand("en-US");
+      damage.unprivileged ? unprivilegedListenCommand(copy) : listenCommand("en-US");
   if (command.empty()) GTEST_SKIP() << "root ignores permissions, and setpriv is missing";
   if (kAddressSanitizer && damage.overReadInSphinxBase) {
     GTEST_SKIP() << "AddressSanitizer reports SphinxBase's own over-read";
   }
 
-  ModelCopy copy;
   damage.damage(copy);
   PrivatePulseServer server;
   ASSERT_EQ(server.startError(), "");
