@@ -42,7 +42,8 @@ bool PulseRecordStream::start(const SourceDescription& source) {
   // and at "stop" at most a quarter buffer is still in the server, where it
   // is lost. Four times as many wakeups of the mainloop thread cost next to
   // nothing next to the decoding.
-  const std::uint32_t fragmentFrames = std::max<std::uint32_t>(bufferFrames / kFragmentsPerBuffer, 1);
+  const std::uint32_t fragmentFrames =
+      std::max<std::uint32_t>(bufferFrames / kFragmentsPerBuffer, 1);
   pa_buffer_attr attributes;
   attributes.maxlength = static_cast<std::uint32_t>(-1);
   attributes.tlength = static_cast<std::uint32_t>(-1);
