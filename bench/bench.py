@@ -10,22 +10,28 @@ over the repetitions; every comparison is a ratio of two figures from this
 one run. Prints a Markdown table and writes the figures, with every raw
 sample, as JSON to a file whose path it prints.
 
-    scripts/bench                       # full run, about 10 minutes
+    scripts/bench                       # full run, about 15 minutes
     scripts/bench --quick               # 2 repetitions, a 1-minute long session
     scripts/bench --binary build-bench/quorvane-dictation --json out.json
 
 What each row measures:
 
-  status           spawn of `status` to its exit (wall clock)
+  status           spawn of `status` to its exit (wall clock, posix_spawn
+                   and wait4), next to /bin/true spawned the same way
   spawn to ready   spawn of `listen en-US` to its "ready" line
   stop to final    "stop" written (1 s after the recording ended) to "final"
-  tail latency     the last audio written to the first "partial" that holds
-                   the final text's last word in its place
+  tail latency     the last audio written to the first "partial" before
+                   "stop" that holds the final text's last word in its
+                   place (or last, with a word or two merged or split); the
+                   anchor is PocketSphinx itself fed the same padded audio
+                   live, block by block as the product feeds it, without
+                   capture (StreamedRecognizer): its share of the latency
   CPU / audio s    user+system CPU of the whole process (wait4) per second of
-                   audio; ours: seconds from "ready" to "stop"; bare: the
-                   recording padded with the same silence a session records
-                   (0.25 s before, 1 s after), so both load the model once
-                   and decode the same audio
+                   audio: the recording padded with the silence a session
+                   records around it (0.05 s before, 1 s after), which the
+                   bare recognizer decodes from a file, so both load the
+                   model once and decode the same audio; the ratio is the
+                   median of the per-session ratios ours/bare
   peak RSS         ru_maxrss of the process, ours vs bare on the same audio
   WER              word error rate of our "final" texts vs the transcripts,
                    next to the bare recognizer's on the same files (case
@@ -69,7 +75,10 @@ MODEL = Path("/usr/share/pocketsphinx/model/en-us")
 BARE = "pocketsphinx_continuous"
 LOCALE = "en-US"
 STOP_AFTER_SPEECH = 1.0  # seconds from the last audio written to "stop"
-LEAD_PAD = 0.25  # stale silence the pipe holds when a client starts recording
+# What a session records before the speech: the silence in the pipe when
+# recording starts and until the feeder plays the file (about 50 ms beyond
+# "ready" to "stop", counted from the bytes the server sends).
+LEAD_PAD = 0.05
 TRAIL_PAD = STOP_AFTER_SPEECH
 AUTO_STOP = 300.0  # a session stops by itself this long after "ready"
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
@@ -574,10 +583,14 @@ class Bench:
             summary["tail_ms"]["recognizer"] = spread([s["tail_ms"] for s in streamed])
             summary["tail_recognizer_missing"] = sum(1 for s in streamed if s["tail_ms"] is None)
             summary["tail_missing"] = sum(1 for s in ours if s["tail_ms"] is None)
-            ours_cpu = [s["cpu_s"] / s["audio_s"] for s in ours]
+            # Both decode the same recording with the same silence around
+            # it: its length counts for both, and the ratio is the median of
+            # the ratios of each pair.
+            ours_cpu = [s["cpu_s"] / b["audio_s"] for s, b in zip(ours, bare)]
             bare_cpu = [b["cpu_s"] / b["audio_s"] for b in bare]
             summary["cpu_per_audio_s"] = {"ours": spread(ours_cpu), "bare": spread(bare_cpu)}
-            summary["cpu_ratio"] = statistics.median(ours_cpu) / statistics.median(bare_cpu)
+            summary["cpu_ratio"] = statistics.median(
+                s["cpu_s"] / b["cpu_s"] for s, b in zip(ours, bare))
             ours_rss = [s["maxrss_kb"] / 1024 for s in ours]
             bare_rss = [b["maxrss_kb"] / 1024 for b in bare]
             summary["maxrss_mib"] = {"ours": spread(ours_rss), "bare": spread(bare_rss)}
@@ -649,7 +662,7 @@ def machine():
     except OSError:
         debian = ""
     return {"nproc": os.cpu_count(), "cpu": model, "debian": debian,
-            "kernel": platform.release()}
+            "kernel": platform.release(), "load_average": list(os.getloadavg())}
 
 
 def fmt(s, digits=0, unit=""):
@@ -778,7 +791,9 @@ def main():
     m = report["machine"]
     print(markdown(summary, options))
     print()
-    print(f"{m['nproc']} cores, {m['cpu']}, Debian {m['debian']}; {runs} runs; "
+    load = os.getloadavg()
+    print(f"{m['nproc']} cores, {m['cpu']}, Debian {m['debian']}; load average "
+          f"{m['load_average'][0]:.1f} at the start, {load[0]:.1f} at the end; {runs} runs; "
           f"`{report['command']}`")
     print(f"JSON: {json_path}")
 
