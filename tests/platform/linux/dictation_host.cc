@@ -61,4 +61,12 @@ void expectRecognized(const ProcessOutcome& outcome, const std::string& transcri
   EXPECT_EQ(outcome.exitStatus, 0);
 }
 
+void expectCancelled(const ProcessOutcome& outcome) {
+  EXPECT_TRUE(followsGrammar(outcome));
+  std::vector<std::string> types = messageTypes(outcome);
+  ASSERT_FALSE(types.empty());
+  EXPECT_EQ(types.back(), "cancelled");
+  EXPECT_FALSE(contains(types, "final"));
+}
+
 }  // namespace quorvane::testing

@@ -64,4 +64,8 @@ void waitForRecognizerToCatchUp(ChildProcess& product, const std::string& transc
 // one close to it, exit status 0.
 void expectRecognized(const ProcessOutcome& outcome, const std::string& transcript);
 
+// A whole session that the host cancelled: a valid run ending in
+// "cancelled", without "final".
+void expectCancelled(const ProcessOutcome& outcome);
+
 }  // namespace quorvane::testing

@@ -62,14 +62,6 @@ ProcessOutcome loseCaptureWhileDictating(Loss loss, Ending ending, const SpeechS
   return product.wait(kEndPatience);
 }
 
-void expectCancelled(const ProcessOutcome& outcome) {
-  EXPECT_TRUE(followsGrammar(outcome));
-  std::vector<std::string> types = messageTypes(outcome);
-  ASSERT_FALSE(types.empty());
-  EXPECT_EQ(types.back(), "cancelled");
-  EXPECT_FALSE(contains(types, "final"));
-}
-
 TEST(CaptureLossTest, StopAfterTheMicrophoneIsUnpluggedGivesTheWordsHeardSoFar) {
   SpeechSample speech = loadLibrivoxSample(kSentence);
   expectRecognized(loseCaptureWhileDictating(Loss::microphoneUnplugged, Ending::stop, speech),

@@ -108,11 +108,7 @@ TEST_F(HostileInputTest, LinesThatOnlyResembleCommandsAreIgnored) {
   std::optional<std::string> line = product.readLine(3500ms);
   EXPECT_FALSE(line && line->find("\"final\"") != std::string::npos) << *line;
   product.write("cancel\n");
-  ProcessOutcome outcome = product.wait(kEndPatience);
-  EXPECT_TRUE(followsGrammar(outcome));
-  std::vector<std::string> types = messageTypes(outcome);
-  ASSERT_FALSE(types.empty());
-  EXPECT_EQ(types.back(), "cancelled");
+  expectCancelled(product.wait(kEndPatience));
 }
 
 TEST_F(HostileInputTest, AThousandStopsEndTheSessionOnce) {
@@ -136,12 +132,7 @@ TEST_P(StopAndCancelTogetherTest, OneWriteCancels) {
   ChildProcess product = start();
   ASSERT_TRUE(becomesReady(product));
   product.write(GetParam());
-  ProcessOutcome outcome = product.wait(kEndPatience);
-  EXPECT_TRUE(followsGrammar(outcome));
-  std::vector<std::string> types = messageTypes(outcome);
-  ASSERT_FALSE(types.empty());
-  EXPECT_EQ(types.back(), "cancelled");
-  EXPECT_FALSE(contains(types, "final"));
+  expectCancelled(product.wait(kEndPatience));
 }
 
 INSTANTIATE_TEST_SUITE_P(HostileInputTest, StopAndCancelTogetherTest,
