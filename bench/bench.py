@@ -233,6 +233,18 @@ class Product:
             raise BenchError(f"the product wrote to standard error: {self.stderr[:200]!r}")
         return code, usage
 
+    def stop(self):
+        """Writes "stop" and waits for "final", "done" and a clean exit;
+        (time "stop" was written, time of "final", "final", rusage)."""
+        stop_at = now()
+        self.send("stop")
+        final_at, final = self.wait_for("final", 10)
+        self.wait_for("done", 5)
+        code, usage = self.finish()
+        if code != 0:
+            raise BenchError(f"listen exited with {code}")
+        return stop_at, final_at, final, usage
+
     def kill(self):
         if self.process.returncode is None:
             self.process.kill()
@@ -432,13 +444,7 @@ class Bench:
             delay = last_audio + STOP_AFTER_SPEECH - now()
             if delay > 0:
                 time.sleep(delay)
-            stop_at = now()
-            product.send("stop")
-            final_at, final = product.wait_for("final", 10)
-            product.wait_for("done", 5)
-            code, usage = product.finish()
-            if code != 0:
-                raise BenchError(f"listen exited with {code}")
+            stop_at, final_at, final, usage = product.stop()
         except BaseException:
             product.kill()
             raise
@@ -541,13 +547,7 @@ class Bench:
                         pending.append(server.feed(files[next_file], wait=False))
                         next_file += 1
                     time.sleep(max(0.0, min(next_sample, ready_at + stop_after) - now()))
-                stop_at = now()
-                product.send("stop")
-                final_at, final = product.wait_for("final", 10)
-                product.wait_for("done", 5)
-                code, usage = product.finish()
-                if code != 0:
-                    raise BenchError(f"listen exited with {code}")
+                stop_at, final_at, final, usage = product.stop()
             except BaseException:
                 product.kill()
                 raise
