@@ -24,6 +24,19 @@ void closeFd(int& fd) {
 
 }  // namespace
 
+std::vector<std::string> childEnvironment(const std::map<std::string, std::string>& changes) {
+  std::vector<std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string_view variable(*entry);
+    std::string name(variable.substr(0, variable.find('=')));
+    if (!changes.contains(name)) variables.emplace_back(variable);
+  }
+  for (const auto& [name, value] : changes) {
+    if (!value.empty()) variables.push_back(name + "=" + value);
+  }
+  return variables;
+}
+
 std::string productBinary() {
   const char* path = std::getenv("QUORVANE_BINARY");
   if (path == nullptr || *path == '\0') throw std::runtime_error("QUORVANE_BINARY is not set");
@@ -33,6 +46,18 @@ std::string productBinary() {
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::map<std::string, std::string>& environment) {
   ::signal(SIGPIPE, SIG_IGN);
+  // Everything the child needs is made here: between fork and exec, the
+  // child of a threaded parent may only make async-signal-safe calls. An
+  // allocation there can wait forever on a lock that another thread of the
+  // parent held at the fork (the sanitizers' allocators showed it).
+  std::vector<std::string> variables = childEnvironment(environment);
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  std::vector<char*> args;
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
@@ -44,17 +69,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     ::signal(SIGPIPE, SIG_DFL);
-    for (const auto& [name, value] : environment) {
-      if (value.empty()) {
-        ::unsetenv(name.c_str());
-      } else {
-        ::setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
+    ::execve(args[0], args.data(), envp.data());
     ::_exit(127);
   }
   ::close(in[0]);

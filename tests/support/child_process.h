@@ -64,6 +64,11 @@ class ChildProcess {
   bool waited_ = false;
 };
 
+// This process's environment with `changes` applied (an empty value removes
+// the variable), as "NAME=value" entries for execve. A child of a threaded
+// process may not allocate between fork and exec, so it is made before.
+std::vector<std::string> childEnvironment(const std::map<std::string, std::string>& changes);
+
 // Path of the product executable under test.
 std::string productBinary();
 

@@ -1,5 +1,7 @@
 #include "platform/linux/private_pulse_server.h"
 
+#include "support/child_process.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -99,24 +101,41 @@ void PrivatePulseServer::start() {
   std::filesystem::path scriptFile = directory_.writeFile("server.pa", script);
   std::string log = (root / "daemon.log").string();
 
+  // Made before the fork: the child of a threaded test may not allocate.
+  std::vector<std::string> variables = childEnvironment({{"HOME", home.string()},
+                                                         {"XDG_RUNTIME_DIR", runtime.string()},
+                                                         {"PULSE_RUNTIME_PATH", runtime.string()}});
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> arguments = {"pulseaudio",
+                                        "-n",
+                                        "-F",
+                                        scriptFile.string(),
+                                        "--daemonize=no",
+                                        "--system=no",
+                                        "--use-pid-file=no",
+                                        "--exit-idle-time=-1",
+                                        "--realtime=no",
+                                        "--high-priority=no",
+                                        "--log-target=stderr",
+                                        "--log-level=error"};
+  std::vector<char*> args;
+  for (std::string& argument : arguments) args.push_back(argument.data());
+  args.push_back(nullptr);
+
   daemon_ = ::fork();
   if (daemon_ < 0) {
     startError_ = "fork failed";
     return;
   }
   if (daemon_ == 0) {
-    ::setenv("HOME", home.c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    ::setenv("PULSE_RUNTIME_PATH", runtime.c_str(), 1);
     int devNull = ::open("/dev/null", O_RDONLY);
     int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(devNull, 0);
     ::dup2(logFd, 1);
     ::dup2(logFd, 2);
-    ::execlp("pulseaudio", "pulseaudio", "-n", "-F", scriptFile.c_str(), "--daemonize=no",
-             "--system=no", "--use-pid-file=no", "--exit-idle-time=-1", "--realtime=no",
-             "--high-priority=no", "--log-target=stderr", "--log-level=error",
-             static_cast<char*>(nullptr));
+    ::execvpe(args[0], args.data(), envp.data());
     ::_exit(127);
   }
   if (!waitUntilServing()) {
