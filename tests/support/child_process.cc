@@ -37,6 +37,13 @@ std::vector<std::string> childEnvironment(const std::map<std::string, std::strin
   return variables;
 }
 
+std::vector<char*> execList(const std::vector<std::string>& strings) {
+  std::vector<char*> list;
+  for (const std::string& string : strings) list.push_back(const_cast<char*>(string.c_str()));
+  list.push_back(nullptr);
+  return list;
+}
+
 std::string productBinary() {
   const char* path = std::getenv("QUORVANE_BINARY");
   if (path == nullptr || *path == '\0') throw std::runtime_error("QUORVANE_BINARY is not set");
@@ -51,12 +58,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   // allocation there can wait forever on a lock that another thread of the
   // parent held at the fork (the sanitizers' allocators showed it).
   std::vector<std::string> variables = childEnvironment(environment);
-  std::vector<char*> envp;
-  for (std::string& variable : variables) envp.push_back(variable.data());
-  envp.push_back(nullptr);
-  std::vector<char*> args;
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
+  std::vector<char*> envp = execList(variables);
+  std::vector<char*> args = execList(argv);
 
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {

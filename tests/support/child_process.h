@@ -69,6 +69,10 @@ class ChildProcess {
 // process may not allocate between fork and exec, so it is made before.
 std::vector<std::string> childEnvironment(const std::map<std::string, std::string>& changes);
 
+// The null-terminated pointer list that execve takes for argv or envp,
+// pointing into `strings`, which must outlive it.
+std::vector<char*> execList(const std::vector<std::string>& strings);
+
 // Path of the product executable under test.
 std::string productBinary();
 

@@ -105,9 +105,7 @@ void PrivatePulseServer::start() {
   std::vector<std::string> variables = childEnvironment({{"HOME", home.string()},
                                                          {"XDG_RUNTIME_DIR", runtime.string()},
                                                          {"PULSE_RUNTIME_PATH", runtime.string()}});
-  std::vector<char*> envp;
-  for (std::string& variable : variables) envp.push_back(variable.data());
-  envp.push_back(nullptr);
+  std::vector<char*> envp = execList(variables);
   std::vector<std::string> arguments = {"pulseaudio",
                                         "-n",
                                         "-F",
@@ -120,9 +118,7 @@ void PrivatePulseServer::start() {
                                         "--high-priority=no",
                                         "--log-target=stderr",
                                         "--log-level=error"};
-  std::vector<char*> args;
-  for (std::string& argument : arguments) args.push_back(argument.data());
-  args.push_back(nullptr);
+  std::vector<char*> args = execList(arguments);
 
   daemon_ = ::fork();
   if (daemon_ < 0) {
