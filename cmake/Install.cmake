@@ -9,9 +9,28 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(QUORVANE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/quorvane-dictation)
 
+# Debian keeps manual pages and changelogs compressed, with no time stamp in
+# the gzip header so that the same sources give the same package.
+find_program(QUORVANE_GZIP gzip REQUIRED)
+function(quorvane_gzip source output)
+  add_custom_command(OUTPUT ${output}
+                     COMMAND sh -c "\"$0\" -9nc \"$1\" > \"$2\"" ${QUORVANE_GZIP} ${source} ${output}
+                     DEPENDS ${source} VERBATIM)
+endfunction()
+configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in
+               ${PROJECT_BINARY_DIR}/packaging/changelog @ONLY)
+quorvane_gzip(${PROJECT_SOURCE_DIR}/docs/quorvane-dictation.1
+              ${PROJECT_BINARY_DIR}/packaging/quorvane-dictation.1.gz)
+quorvane_gzip(${PROJECT_BINARY_DIR}/packaging/changelog ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+add_custom_target(quorvane_compressed_docs ALL
+                  DEPENDS ${PROJECT_BINARY_DIR}/packaging/quorvane-dictation.1.gz
+                          ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+
 install(TARGETS quorvane-dictation RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/quorvane-dictation.1
+install(FILES ${PROJECT_BINARY_DIR}/packaging/quorvane-dictation.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+        DESTINATION ${QUORVANE_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/messages.schema.json
         DESTINATION ${QUORVANE_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUORVANE_DOC_DIR})
@@ -19,7 +38,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUORVANE_DOC_DIR})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvane-dictation)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Quorvane Dictation developers")
+set(CPACK_PACKAGE_CONTACT "Quorvane Dictation developers <maintainers@quorvane.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "speech to text on this machine, for host programs")
 set(CPACK_PACKAGE_DESCRIPTION
     "quorvane-dictation listens to the microphone and writes what is said as\n"

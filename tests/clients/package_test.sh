@@ -56,10 +56,16 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libsamplerate0* && $depends == *libpulse0* ]] || fail "Depends: $depends"
 [ "$(dpkg-deb -f "$deb" Recommends)" = pocketsphinx-en-us ] || fail "Recommends"
 contents=$(dpkg-deb -c "$deb")
-for file in usr/bin/quorvane-dictation usr/share/man/man1/quorvane-dictation.1 \
-            usr/share/doc/quorvane-dictation/protocol.md; do
+for file in usr/bin/quorvane-dictation usr/share/man/man1/quorvane-dictation.1.gz \
+            usr/share/doc/quorvane-dictation/protocol.md usr/share/doc/quorvane-dictation/copyright \
+            usr/share/doc/quorvane-dictation/changelog.gz; do
   [[ $contents == *" ./$file"* ]] || fail "$file is not in the package"
 done
+
+# Debian's own checker: no errors and no warnings (informational tags pass).
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail lintian; }
+fi
 
 ours=yes
 dpkg_patiently -i "$deb" || fail "dpkg -i"
