@@ -1,6 +1,6 @@
-#include "frame/program.h"
 #include "frame/run_loop.h"
 #include "platform/linux/linux_platform.h"
+#include "program.h"
 
 int main(int argc, char** argv) {
   // Never destroyed: the process ends from whichever thread finishes the

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "dictation/background_task.h"
+#include "concurrency/background_task.h"
 #include "dictation/control.h"
 #include "dictation/locale_argument.h"
 #include "frame/command_dispatch.h"

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "dictation/background_task.h"
+#include "concurrency/background_task.h"
+#include "concurrency/one_shot_signal.h"
 #include "dictation/control.h"
-#include "dictation/one_shot_signal.h"
 #include "dictation/transcript.h"
 #include "frame/command_dispatch.h"
 #include "frame/message_writer.h"

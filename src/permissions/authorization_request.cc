@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "dictation/background_task.h"
-#include "dictation/one_shot_signal.h"
+#include "concurrency/background_task.h"
+#include "concurrency/one_shot_signal.h"
 #include "frame/message_writer.h"
 #include "frame/run_loop.h"
 #include "permissions/status_report.h"

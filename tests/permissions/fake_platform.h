@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dictation/background_task.h"
+#include "concurrency/background_task.h"
 #include "frame/message_writer.h"
 #include "frame/output_capture.h"
 #include "frame/run_loop.h"

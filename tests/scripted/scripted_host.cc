@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <exception>
 
-#include "frame/program.h"
 #include "frame/run_loop.h"
+#include "program.h"
 #include "scripted/scenario.h"
 #include "scripted/scripted_platform.h"
 

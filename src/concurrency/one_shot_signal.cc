@@ -1,4 +1,4 @@
-#include "dictation/one_shot_signal.h"
+#include "concurrency/one_shot_signal.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "frame/program.h"
+#include "program.h"
 
 #include "dictation/listen_command.h"
 #include "frame/command_dispatch.h"

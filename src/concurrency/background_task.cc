@@ -1,4 +1,4 @@
-#include "dictation/background_task.h"
+#include "concurrency/background_task.h"
 
 #include <thread>
 #include <utility>

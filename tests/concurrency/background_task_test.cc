@@ -1,4 +1,4 @@
-#include "dictation/background_task.h"
+#include "concurrency/background_task.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "dictation/one_shot_signal.h"
+#include "concurrency/one_shot_signal.h"
 #include "frame/output_capture.h"
 
 namespace quorvane {
