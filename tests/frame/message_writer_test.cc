@@ -322,22 +322,36 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"endRunWithAnotherStatus", [] { endRun(5); }, 5, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A host that closed its end of the pipe: writing fails quietly and the
-// process still ends with the status it chooses.
+// A host that closed its end of the pipe, before a line or while the line
+// waits for room in it: writing fails quietly and the process still ends
+// with the status it chooses.
 TEST(IgnoreBrokenPipeTest, WritingToAClosedPipeDoesNotEndTheProcess) {
-  for (int status : {0, 4}) {
-    ChildRun run = runInChild([status] {
+  struct Case {
+    int status;
+    bool nonBlocking;
+    bool closedWhileWaiting;  // the line waits for room when the host goes
+  };
+  for (Case c :
+       {Case{0, false, false}, Case{4, false, false}, Case{0, true, false}, Case{5, true, true}}) {
+    ChildRun run = runInChild([c] {
       ::signal(SIGPIPE, SIG_DFL);  // The test runner may ignore it already.
       int ends[2];
       if (::pipe(ends) != 0) ::_exit(90);
-      ::close(ends[0]);
+      if (c.nonBlocking) ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+      std::thread host([&c, readEnd = ends[0]] {
+        if (c.closedWhileWaiting) ::usleep(50'000);
+        ::close(readEnd);
+      });
+      if (!c.closedWhileWaiting) host.join();
       ::dup2(ends[1], STDOUT_FILENO);
       ignoreBrokenPipe();
-      emit(partial("nobody reads this"));
-      emitAndExit({{"type", "done"}}, status);
+      // More than the pipe holds, so that it waits for room.
+      emit(partial(std::string(c.closedWhileWaiting ? 1 << 20 : 10, 'x')));
+      if (host.joinable()) host.join();
+      emitAndExit({{"type", "done"}}, c.status);
     });
-    EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.exitStatus, status);
+    EXPECT_EQ(run.signal, 0) << c.status;
+    EXPECT_EQ(run.exitStatus, c.status);
     EXPECT_EQ(run.errors, "");
   }
 }
