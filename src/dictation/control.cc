@@ -39,14 +39,21 @@ void Control::deliverStop() {
 
 void Control::readLoop() {
   LineReader reader(inputFd_);
-  // End of input, or a read failure, counts as "cancel".
+  bool stopped = false;
   // Undecoded: invalid bytes never match a word, nor are they trimmed.
-  while (std::optional<std::string_view> line = reader.nextBytes()) {
-    ControlCommand command = matchControlCommand(*line);
-    if (command == ControlCommand::cancel) break;
-    if (command == ControlCommand::stop) deliverStop();
+  while (std::optional<InputLine> line = reader.next()) {
+    if (line->overlong) continue;
+    ControlCommand command = matchControlCommand(line->trimmed);
+    if (command == ControlCommand::cancel) emitAndExit({{"type", "cancelled"}}, 0);
+    if (command == ControlCommand::stop) {
+      stopped = true;
+      deliverStop();
+    }
   }
-  emitAndExit({{"type", "cancelled"}}, 0);
+  // End of input, or a read failure, counts as "cancel" until a "stop" has
+  // come. A host may well write "stop" and close its end at once; the
+  // session it stopped then still ends with "final" and "done".
+  if (!stopped) emitAndExit({{"type", "cancelled"}}, 0);
 }
 
 }  // namespace quorvane

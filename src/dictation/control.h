@@ -11,8 +11,9 @@
 namespace quorvane {
 
 // Steers a running `listen` from standard input, on a thread of its own:
-// "stop" reaches every registered handler; "cancel" or the end of input
-// writes "cancelled" and ends the process.
+// "stop" reaches every registered handler; "cancel" writes "cancelled" and
+// ends the process. The end of input does the same until a "stop" has come;
+// after one, it only ends the reading, and the stopped session finishes.
 class Control : public std::enable_shared_from_this<Control> {
  public:
   using Handler = std::function<void(const std::string& command)>;
@@ -25,11 +26,12 @@ class Control : public std::enable_shared_from_this<Control> {
   // to the first handler registered after it, during this call.
   void onCommand(Handler handler);
 
-  // Starts the detached control thread, which keeps this object alive.
+  // Starts the detached control thread, which keeps this object alive for as
+  // long as it reads.
   void start();
 
  private:
-  [[noreturn]] void readLoop();
+  void readLoop();
   void deliverStop();
 
   const int inputFd_;

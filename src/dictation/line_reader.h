@@ -1,39 +1,66 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
 
 namespace quorvane {
 
-// Reads lines from a file descriptor, blocking. Each line is decoded as
-// UTF-8 with invalid sequences replaced by U+FFFD, and loses its line feed
-// or carriage return and line feed. Bytes after the last line feed form one
-// last line when input ends. Lines may be of any length.
+// One line of input, as far as a command can need it.
+struct InputLine {
+  // The line without its line feed (or carriage return and line feed),
+  // trimmed of space separators and tabs at both ends; bytes as they came,
+  // not decoded. Empty when `overlong`.
+  std::string trimmed;
+  // The trimmed line was longer than `LineReader::kMaxKeptBytes`; its bytes
+  // were dropped as they came.
+  bool overlong = false;
+
+  friend bool operator==(const InputLine&, const InputLine&) = default;
+};
+
+// Reads lines from a file descriptor, blocking, and keeps of each only what
+// a command can need: blanks around it are skipped as they stream, and the
+// rest of a line too long to be a command is dropped up to its line feed. So
+// memory stays bounded however long a line is. Bytes after the last line
+// feed form one last line when input ends.
 class LineReader {
  public:
-  explicit LineReader(int fd) : fd_(fd) {}
+  // Far longer than any command; shorter lines come whole.
+  static constexpr std::size_t kMaxKeptBytes = 256;
+
+  explicit LineReader(int fd);
 
   // The next line, or none when input has ended (or reading failed) before
   // a single byte of a new line.
-  std::optional<std::string> next();
-
-  // The next line's bytes as they came, not decoded; valid until the next
-  // call. For a reader that only looks for ASCII words: decoding would make
-  // a line of invalid bytes three times as large.
-  std::optional<std::string_view> nextBytes();
+  std::optional<InputLine> next();
 
  private:
-  // Reads more input into `pending_`; false at end of input or on failure.
+  // Reads the next chunk of input; false at end of input or on failure.
   bool fill();
+  // Adds bytes of the current line, without its line feed.
+  void take(std::string_view bytes);
+  // Drops leading blanks, and trailing ones that can only end the line or
+  // make it overlong; at the end of a line, all of them.
+  void compact(bool atLineEnd);
+  InputLine endLine(bool atLineFeed);
 
   int fd_;
-  // Unread input is `pending_` from `begin_`; the bytes before `scanned_`
-  // hold no line feed.
-  std::string pending_;
+  std::vector<char> chunk_;
   std::size_t begin_ = 0;
-  std::size_t scanned_ = 0;
+  std::size_t end_ = 0;
   bool ended_ = false;
+
+  // The current line. `kept_` holds its bytes from the first that is no
+  // blank, less trailing blanks dropped at `blankTailAt_`: anything but a
+  // blank after that point makes the line overlong.
+  std::string kept_;
+  bool started_ = false;
+  bool leading_ = true;
+  bool overlong_ = false;
+  bool endsInCarriageReturn_ = false;
+  std::optional<std::size_t> blankTailAt_;
 };
 
 }  // namespace quorvane

@@ -29,8 +29,9 @@ std::shared_ptr<platform::Recognizer> makeRecognizer(platform::SpeechService& sp
 }  // namespace
 
 void finish(Transcript& transcript) {
-  emit({{"type", "final"}, {"text", transcript.text()}});
-  emitAndExit({{"type", "done"}}, 0);
+  // One write: a host that cancels or closes its input on reading "final"
+  // must still see "done" right after it.
+  emitAllAndExit({{{"type", "final"}, {"text", transcript.text()}}, {{"type", "done"}}}, 0);
 }
 
 void listenWithRecognizer(platform::Platform& platform, const std::string& locale,

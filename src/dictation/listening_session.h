@@ -23,8 +23,8 @@ void listenWithRecognizer(platform::Platform& platform, const std::string& local
                           std::shared_ptr<Control> control,
                           std::chrono::nanoseconds grace_ns = kGracePeriod_ns);
 
-// Writes "final" with the transcript's visible text, then "done", and ends
-// the process with status 0.
+// Writes "final" with the transcript's visible text and "done" in one write,
+// and ends the process with status 0: no other line comes between or after.
 [[noreturn]] void finish(Transcript& transcript);
 
 }  // namespace quorvane

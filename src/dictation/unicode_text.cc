@@ -34,7 +34,7 @@ std::size_t codePointAt(std::string_view text, std::size_t i, utf8proc_int32_t& 
   return length > 0 ? static_cast<std::size_t>(length) : 0;
 }
 
-std::string trim(std::string_view text, Predicate isTrimmed) {
+std::size_t leadingBytes(std::string_view text, Predicate isTrimmed) {
   std::size_t begin = 0;
   while (begin < text.size()) {
     utf8proc_int32_t c;
@@ -42,10 +42,14 @@ std::string trim(std::string_view text, Predicate isTrimmed) {
     if (length == 0 || !isTrimmed(c)) break;
     begin += length;
   }
-  // Walk the rest forward to find the end of its last kept code point;
-  // stepping backwards through UTF-8 is error-prone with invalid bytes.
-  std::size_t end = begin;
-  std::size_t i = begin;
+  return begin;
+}
+
+// Walks forward to find the end of the last kept code point; stepping
+// backwards through UTF-8 is error-prone with invalid bytes.
+std::size_t lengthWithoutTrailing(std::string_view text, Predicate isTrimmed) {
+  std::size_t end = 0;
+  std::size_t i = 0;
   while (i < text.size()) {
     utf8proc_int32_t c;
     std::size_t length = codePointAt(text, i, c);
@@ -57,7 +61,12 @@ std::string trim(std::string_view text, Predicate isTrimmed) {
     i += length;
     if (!isTrimmed(c)) end = i;
   }
-  return std::string(text.substr(begin, end - begin));
+  return end;
+}
+
+std::string trim(std::string_view text, Predicate isTrimmed) {
+  std::string_view rest = text.substr(leadingBytes(text, isTrimmed));
+  return std::string(rest.substr(0, lengthWithoutTrailing(rest, isTrimmed)));
 }
 
 struct FreeDeleter {
@@ -111,6 +120,26 @@ std::string trimWhitespaceAndNewlines(std::string_view text) {
 }
 
 std::string trimSpacesAndTabs(std::string_view text) { return trim(text, isSpaceOrTab); }
+
+std::size_t leadingSpacesAndTabs(std::string_view text) { return leadingBytes(text, isSpaceOrTab); }
+
+std::size_t lengthWithoutTrailingSpacesAndTabs(std::string_view text) {
+  return lengthWithoutTrailing(text, isSpaceOrTab);
+}
+
+std::size_t incompleteUtf8Tail(std::string_view text) {
+  // A lead byte among the last three whose sequence runs to the end, valid
+  // so far, and is shorter than the lead byte asks for.
+  for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+    std::size_t i = text.size() - back;
+    auto lead = static_cast<unsigned char>(text[i]);
+    if (lead >= 0x80 && lead < 0xC0) continue;  // a continuation byte
+    if (lead < 0xC2 || lead > 0xF4) return 0;   // ASCII, or never a lead byte
+    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    return maximalSubpart(text, i) == back && back < length ? back : 0;
+  }
+  return 0;
+}
 
 bool canonicallyEqual(std::string_view a, std::string_view b) {
   if (a == b) return true;

@@ -1,5 +1,6 @@
 #include "frame/message_writer.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,15 +20,27 @@ std::mutex& outputLock() {
   return *lock;
 }
 
-// Hands the whole line to file descriptor 1, writing the rest when the
-// kernel takes only part of it.
-void writeWhole(const std::string& line) {
-  const char* data = line.data();
-  std::size_t left = line.size();
+// Waits until file descriptor 1 takes more; false when it never will.
+bool awaitWritable() {
+  pollfd output{STDOUT_FILENO, POLLOUT, 0};
+  for (;;) {
+    int ready = ::poll(&output, 1, -1);
+    if (ready > 0) return (output.revents & POLLNVAL) == 0;
+    if (ready < 0 && errno != EINTR) return false;
+  }
+}
+
+// Hands the whole text to file descriptor 1, writing the rest when the
+// kernel takes only part of it. A host may have made the descriptor
+// non-blocking; then a full pipe is waited out rather than cutting a line.
+void writeWhole(const std::string& text) {
+  const char* data = text.data();
+  std::size_t left = text.size();
   while (left > 0) {
     ssize_t written = ::write(STDOUT_FILENO, data, left);
     if (written < 0) {
       if (errno == EINTR) continue;
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && awaitWritable()) continue;
       return;  // The host went away; nobody is left to tell.
     }
     data += written;
@@ -65,11 +78,16 @@ void emit(const Message& message) {
   writeWhole(*line);
 }
 
-void emitAndExit(const Message& message, int status) {
-  std::optional<std::string> line = serializeMessage(message);
+void emitAndExit(const Message& message, int status) { emitAllAndExit({message}, status); }
+
+void emitAllAndExit(const std::vector<Message>& messages, int status) {
+  std::string lines;
+  for (const Message& message : messages) {
+    if (std::optional<std::string> line = serializeMessage(message)) lines += *line;
+  }
   // The lock is never released: whoever waits for it waits until the end.
   outputLock().lock();
-  if (line) writeWhole(*line);
+  writeWhole(lines);
   exitProcess(status);
 }
 

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "frame/message.h"
 
@@ -21,6 +22,10 @@ void emit(const Message& message);
 // Writes `message` like `emit`, then ends the process with `status` before
 // any other thread can write a line: it is the last line the host sees.
 [[noreturn]] void emitAndExit(const Message& message, int status);
+
+// Writes the lines of `messages` in one write, so that no other line comes
+// between them, then ends the process like `emitAndExit`.
+[[noreturn]] void emitAllAndExit(const std::vector<Message>& messages, int status);
 
 // Ends the process with `status` once no line is being written; no line is
 // written after it.

@@ -51,8 +51,8 @@ TEST(MatchControlCommandTest, MatchesLinesReadFromInput) {
   ::close(ends[1]);
   LineReader reader(ends[0]);
   std::vector<ControlCommand> commands;
-  while (std::optional<std::string> line = reader.next()) {
-    commands.push_back(matchControlCommand(*line));
+  while (std::optional<InputLine> line = reader.next()) {
+    commands.push_back(matchControlCommand(line->trimmed));
   }
   ::close(ends[0]);
   EXPECT_EQ(commands, (std::vector<ControlCommand>{kStop, kStop, kStop, kNone, kNone, kNone, kNone,

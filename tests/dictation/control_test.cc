@@ -4,6 +4,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -23,6 +25,8 @@ using ::quorvane::testing::splitLines;
 
 // The thread that runs the child's body.
 std::thread::id mainThread;
+
+void mark(const std::string& name) { emit({{"type", "mark"}, {"name", name}}); }
 
 // The host's side of the control input of one child, made first thing on
 // its main thread.
@@ -58,6 +62,23 @@ class Host {
     for (;;) ::pause();
   }
 
+  // Ends the input and waits until the control thread has stopped reading,
+  // its thread gone, without ending the process.
+  void closeAndAwaitTheEndOfReading() {
+    ::close(ends_[1]);
+    namespace fs = std::filesystem;
+    while (std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()) > 1) {
+      std::this_thread::yield();
+    }
+    mark("reading ended");
+  }
+
+  // The same, then ends the child with status 0.
+  [[noreturn]] void closeAndExitAfterReading() {
+    closeAndAwaitTheEndOfReading();
+    ::_exit(0);
+  }
+
  private:
   void waitUntilTaken() {
     int unread = 0;
@@ -75,8 +96,6 @@ Control::Handler named(const std::string& name) {
     emit({{"type", "handler"}, {"name", name + on}, {"command", command}});
   };
 }
-
-void mark(const std::string& name) { emit({{"type", "mark"}, {"name", name}}); }
 
 // What the child wrote, a word a line: "name:command" for a handler call,
 // "mark name" for a mark, and any other line as it is.
@@ -99,6 +118,7 @@ std::vector<std::string> words(const ChildRun& run) {
 
 using Words = std::vector<std::string>;
 const char kCancelled[] = "{\"type\":\"cancelled\"}";
+const char kReadingEnded[] = "mark reading ended";
 
 struct ControlRun {
   const char* name;
@@ -132,9 +152,9 @@ INSTANTIATE_TEST_SUITE_P(
                        control->start();
                      }  // The started control keeps itself alive.
                      host.write("stop\nstop\n");
-                     host.close();
+                     host.closeAndExitAfterReading();
                    },
-                   {"A:stop", "B:stop", "A:stop", "A:stop", "B:stop", "A:stop", kCancelled}},
+                   {"A:stop", "B:stop", "A:stop", "A:stop", "B:stop", "A:stop", kReadingEnded}},
         ControlRun{"onlyStopAndCancelLinesCount",
                    [] {
                      Host host;
@@ -142,9 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
                      control->onCommand(named("A"));
                      control->start();
                      host.write("Stop\nstop now\n\nSTOP\ncancel now\n stop \r\nstopstop\n");
-                     host.close();
+                     host.closeAndExitAfterReading();
                    },
-                   {"A:stop", kCancelled}},
+                   {"A:stop", kReadingEnded}},
         ControlRun{"handlerRegisteredByAHandlerGetsTheNextStop",
                    [] {
                      Host host;
@@ -156,9 +176,9 @@ INSTANTIATE_TEST_SUITE_P(
                      });
                      control->start();
                      host.write("stop\nstop\n");
-                     host.close();
+                     host.closeAndExitAfterReading();
                    },
-                   {"A:stop", "A:stop", "B:stop", kCancelled}},
+                   {"A:stop", "A:stop", "B:stop", kReadingEnded}},
         ControlRun{"stopBeforeAnyHandlerGoesToTheFirstOnRegistration",
                    [] {
                      Host host;
@@ -169,9 +189,9 @@ INSTANTIATE_TEST_SUITE_P(
                      control->onCommand(named("B"));
                      mark("registered");
                      host.write("stop\n");
-                     host.close();
+                     host.closeAndExitAfterReading();
                    },
-                   {"A@main:stop", "mark registered", "A:stop", "B:stop", kCancelled}},
+                   {"A@main:stop", "mark registered", "A:stop", "B:stop", kReadingEnded}},
         ControlRun{"severalStopsBeforeAnyHandlerCountAsOne",
                    [] {
                      Host host;
@@ -181,19 +201,40 @@ INSTANTIATE_TEST_SUITE_P(
                      control->onCommand(named("A"));
                      control->onCommand(named("B"));
                      mark("registered");
-                     host.close();
+                     host.closeAndExitAfterReading();
                    },
-                   {"A@main:stop", "mark registered", kCancelled}},
-        ControlRun{"endOfInputCancelsWithoutHandlers",
+                   {"A@main:stop", "mark registered", kReadingEnded}},
+        ControlRun{"endOfInputAfterALastStopWithoutLineFeedEndsOnlyTheReading",
                    [] {
                      Host host;
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->onCommand(named("A"));
                      control->start();
                      host.write("stop");  // A last line without line feed counts.
+                     host.closeAndExitAfterReading();
+                   },
+                   {"A:stop", kReadingEnded}},
+        ControlRun{"endOfInputWithoutAStopCancels",
+                   [] {
+                     Host host;
+                     auto control = std::make_shared<Control>(host.readEnd());
+                     control->onCommand(named("A"));
+                     control->start();
+                     host.write("Stop\nstop now\n" + std::string(5000, 'x') + "stop\n");
                      host.close();
                    },
-                   {"A:stop", kCancelled}},
+                   {kCancelled}},
+        ControlRun{"stopKeptForTheFirstHandlerOutlivesTheEndOfInput",
+                   [] {
+                     Host host;
+                     auto control = std::make_shared<Control>(host.readEnd());
+                     control->start();
+                     host.write("stop\n");
+                     host.closeAndAwaitTheEndOfReading();
+                     control->onCommand(named("A"));
+                     ::_exit(0);
+                   },
+                   {kReadingEnded, "A@main:stop"}},
         ControlRun{"cancelEndsTheProcessAndLaterLinesAreIgnored",
                    [] {
                      Host host;
@@ -204,6 +245,16 @@ INSTANTIATE_TEST_SUITE_P(
                      for (;;) ::pause();  // The input stays open.
                    },
                    {kCancelled}},
+        ControlRun{"cancelAfterAStopStillCancels",
+                   [] {
+                     Host host;
+                     auto control = std::make_shared<Control>(host.readEnd());
+                     control->onCommand(named("A"));
+                     control->start();
+                     host.write("stop\ncancel\n");
+                     for (;;) ::pause();
+                   },
+                   {"A:stop", kCancelled}},
         ControlRun{"cancelAfterAPendingStop",
                    [] {
                      Host host;

@@ -15,11 +15,16 @@ namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;  // what the reader asks for at once
 
-// All lines of `fd`, read to the end; the reader must then stay at the end.
+const std::string kOverlong = "<overlong>";
+
+// All lines of `fd`, read to the end, as trimmed text or `kOverlong`; the
+// reader must then stay at the end.
 std::vector<std::string> allLines(int fd) {
   LineReader reader(fd);
   std::vector<std::string> lines;
-  while (std::optional<std::string> line = reader.next()) lines.push_back(*line);
+  while (std::optional<InputLine> line = reader.next()) {
+    lines.push_back(line->overlong ? kOverlong : line->trimmed);
+  }
   EXPECT_EQ(reader.next(), std::nullopt);
   return lines;
 }
@@ -81,6 +86,14 @@ TEST_P(LineReaderTest, SplitsInputArrivingInPieces) {
 
 using Lines = std::vector<std::string>;
 
+const std::size_t kLimit = LineReader::kMaxKeptBytes;
+
+std::string times(std::size_t count, std::string_view piece) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) text += piece;
+  return text;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Inputs, LineReaderTest,
     ::testing::Values(
@@ -92,28 +105,54 @@ INSTANTIATE_TEST_SUITE_P(
         Splitting{"emptyLines", "\n\r\n\nx\n\n", Lines{"", "", "", "x", ""}},
         Splitting{"nulBytes", std::string("a\0b\n\0\n", 6),
                   Lines{std::string("a\0b", 3), std::string(1, '\0')}},
-        Splitting{"invalidUtf8IsReplaced", "\xff stop\n\xe2\x82\nok\xc3",
-                  Lines{"\uFFFD stop", "\uFFFD", "ok\uFFFD"}},
-        Splitting{"validUtf8Stays", "\u00a0stop\u3000\n\U0001F600\n",
-                  Lines{"\u00a0stop\u3000", "\U0001F600"}}),
+        Splitting{"invalidUtf8StaysAsItCame", "\xff stop\n\xe2\x82\nok\xc3",
+                  Lines{"\xff stop", "\xe2\x82", "ok\xc3"}},
+        Splitting{"validUtf8Stays", "\U0001F600\n\u00e9t\u00e9",
+                  Lines{"\U0001F600", "\u00e9t\u00e9"}},
+        Splitting{"blanksAroundAreTrimmed", " \t\u00a0stop\u3000\t\r\n\u2009 a  b \n",
+                  Lines{"stop", "a  b"}},
+        Splitting{"onlyTheTerminatorsCarriageReturnGoes", "stop\r \n \rstop\r\r\n",
+                  Lines{"stop\r", "\rstop\r"}},
+        // Lines longer than what is kept between compactions.
+        Splitting{"longBlankRunsAroundAWord",
+                  times(700, " ") + "stop" + times(400, "\u3000") + "\t\r\n" +
+                      times(300, "\u00a0") + "\r\n",
+                  Lines{"stop", ""}},
+        Splitting{"lineAtTheLimitComesWhole",
+                  std::string(kLimit, 'x') + "\n" + times(600, " ") + "y" + times(kLimit - 2, " ") +
+                      "z\r\n",
+                  Lines{std::string(kLimit, 'x'), "y" + times(kLimit - 2, " ") + "z"}},
+        Splitting{"lineOverTheLimitIsOverlong", std::string(kLimit + 1, 'x') + "\nstop\n",
+                  Lines{kOverlong, "stop"}},
+        Splitting{
+            "wordAfterALongBlankRunIsOverlong",
+            "stop" + times(700, " ") + "x\nstop" + times(700, "\t") + "\r" + times(700, " ") + "\n",
+            Lines{kOverlong, kOverlong}},
+        Splitting{"invalidBytesAreNoBlanks", "\xe3\x80" + times(700, " ") + "stop\ncancel",
+                  Lines{kOverlong, "cancel"}},
+        Splitting{"overlongLastLine", "stop\n" + std::string(3 * kLimit, 'x'),
+                  Lines{"stop", kOverlong}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LineReaderTest, ReadsLinesLongerThanOneChunk) {
   std::string longLine(3 * kChunk + 17, 'x');
-  Lines expected{"first", longLine, "last"};
-  EXPECT_EQ(linesOfFile("first\n" + longLine + "\nlast"), expected);
-  EXPECT_EQ(linesOfPipe({"first\n" + longLine + "\nlast"}), expected);
+  std::string blanks = times(kChunk, "\u3000");
+  Lines expected{"first", kOverlong, "stop", "last"};
+  std::string input = "first\n" + longLine + "\n" + blanks + "stop" + blanks + "\nlast";
+  EXPECT_EQ(linesOfFile(input), expected);
+  EXPECT_EQ(linesOfPipe({input}), expected);
 }
 
 // Whatever a chunk boundary splits is joined again: a carriage return and
-// its line feed, a character's bytes, and a line.
+// its line feed, a blank's bytes, and a line.
 TEST(LineReaderTest, JoinsWhatAChunkBoundarySplits) {
-  std::string padding(kChunk - 5, 'p');
-  EXPECT_EQ(linesOfFile(padding + "\nstop\r\nnext\n"), (Lines{padding, "stop", "next"}));
-  std::string first(kChunk - 1, 'a');
-  EXPECT_EQ(linesOfFile(first + "\r\nnext"), (Lines{first, "next"}));
-  std::string second(kChunk - 2, 'b');
-  EXPECT_EQ(linesOfFile(second + "\u20ac\n"), (Lines{second + "\u20ac"}));
+  std::string padding(kChunk - 5, ' ');
+  EXPECT_EQ(linesOfFile(padding + "stop\r\nnext\n"), (Lines{"stop", "next"}));
+  std::string first(kChunk - 1, ' ');
+  EXPECT_EQ(linesOfFile(first + "\u3000stop\u3000\r\nnext"), (Lines{"stop", "next"}));
+  std::string second(kChunk - 8, '\t');
+  EXPECT_EQ(linesOfFile("cancel" + second + "\u3000\n"), (Lines{"cancel"}));
+  EXPECT_EQ(linesOfFile("cancel" + second + "\u20ac\n"), (Lines{kOverlong}));
 }
 
 TEST(LineReaderTest, ReadsManyLinesFromOneWrite) {
@@ -135,7 +174,7 @@ TEST(LineReaderTest, StaysAtTheEnd) {
   std::fflush(file);
   ::lseek(fileno(file), 0, SEEK_SET);
   LineReader reader(fileno(file));
-  EXPECT_EQ(reader.next(), "first");
+  EXPECT_EQ(reader.next(), (InputLine{"first", false}));
   EXPECT_EQ(reader.next(), std::nullopt);
   std::fputs("more\n", file);
   std::fflush(file);

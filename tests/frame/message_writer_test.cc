@@ -25,6 +25,8 @@ using Json = nlohmann::json;
 
 Message partial(std::string text) { return {{"type", "partial"}, {"text", std::move(text)}}; }
 
+const std::string kPartialLine = "{\"type\":\"partial\",\"text\":\"x\"}\n";
+
 // Parses `line` (without its line feed) back into the message it carries.
 Message parseBack(const std::string& line) {
   Message message;
@@ -182,11 +184,23 @@ void writeAll(int fd, std::string_view bytes) {
   }
 }
 
-// Signals interrupt writes that wait for the reader: the kernel takes part
-// of the line, or none of it, and the rest of the line must still follow.
-TEST(EmitTest, FinishesLinesThatSignalsInterrupt) {
+// A host may hand over an output that is slow to take lines: a small pipe
+// whose reader dawdles. Signals may interrupt the writes that wait for it,
+// or the pipe may be non-blocking, so that the kernel takes part of a line,
+// or none of it; the rest of the line must still follow.
+struct SlowOutput {
+  const char* name;
+  bool interrupted;
+  bool nonBlocking;
+};
+
+void PrintTo(const SlowOutput& output, std::ostream* os) { *os << output.name; }
+
+class SlowOutputTest : public ::testing::TestWithParam<SlowOutput> {};
+
+TEST_P(SlowOutputTest, GetsEveryLineWhole) {
   const std::string letters = "abcd";
-  ChildRun run = runInChild([&letters] {
+  ChildRun run = runInChild([&letters, output = GetParam()] {
     struct sigaction action = {};
     action.sa_handler = [](int) {};
     sigemptyset(&action.sa_mask);
@@ -197,6 +211,7 @@ TEST(EmitTest, FinishesLinesThatSignalsInterrupt) {
     int ends[2];
     if (::pipe(ends) != 0) ::_exit(90);
     ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    if (output.nonBlocking) ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
     int host = ::dup(STDOUT_FILENO);
     ::dup2(ends[1], STDOUT_FILENO);
     ::close(ends[1]);
@@ -210,8 +225,8 @@ TEST(EmitTest, FinishesLinesThatSignalsInterrupt) {
       }
     });
     std::atomic<bool> finished{false};
-    std::thread interrupter([&finished, writer = ::pthread_self()] {
-      while (!finished) {
+    std::thread interrupter([&finished, output, writer = ::pthread_self()] {
+      while (output.interrupted && !finished) {
         ::pthread_kill(writer, SIGUSR1);
         std::this_thread::yield();
       }
@@ -233,6 +248,28 @@ TEST(EmitTest, FinishesLinesThatSignalsInterrupt) {
                                       << splitLines(run.output).size() << " lines";
 }
 
+INSTANTIATE_TEST_SUITE_P(Outputs, SlowOutputTest,
+                         ::testing::Values(SlowOutput{"interruptedBySignals", true, false},
+                                           SlowOutput{"nonBlocking", false, true},
+                                           SlowOutput{"nonBlockingAndInterrupted", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The last lines leave in one write, so that nothing can come between them;
+// one that cannot be serialised is left out.
+TEST(EmitAllAndExitTest, WritesTheLastLinesInOneWrite) {
+  const Message done = {{"type", "done"}};
+  testing::RecordedRun recorded = testing::runInChildWritingRecords([&done] {
+    emit(partial("x"));
+    emitAllAndExit({partial(std::string(10'000, 'y')), partial("\xc3"), done}, 3);
+  });
+  EXPECT_EQ(recorded.run.exitStatus, 3) << "signal " << recorded.run.signal;
+  EXPECT_EQ(recorded.run.errors, "");
+  EXPECT_EQ(
+      recorded.writes,
+      (std::vector<std::string>{kPartialLine, *serializeMessage(partial(std::string(10'000, 'y'))) +
+                                                  *serializeMessage(done)}));
+}
+
 struct Ending {
   const char* name;
   std::function<void()> body;
@@ -250,8 +287,6 @@ TEST_P(ProcessEndTest, EndsWithTheStatusAndTheLastLine) {
   EXPECT_EQ(run.output, GetParam().output);
   EXPECT_EQ(run.errors, "");
 }
-
-const char kPartialLine[] = "{\"type\":\"partial\",\"text\":\"x\"}\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, ProcessEndTest,
@@ -287,22 +322,36 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"endRunWithAnotherStatus", [] { endRun(5); }, 5, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A host that closed its end of the pipe: writing fails quietly and the
-// process still ends with the status it chooses.
+// A host that closed its end of the pipe, before a line or while the line
+// waits for room in it: writing fails quietly and the process still ends
+// with the status it chooses.
 TEST(IgnoreBrokenPipeTest, WritingToAClosedPipeDoesNotEndTheProcess) {
-  for (int status : {0, 4}) {
-    ChildRun run = runInChild([status] {
+  struct Case {
+    int status;
+    bool nonBlocking;
+    bool closedWhileWaiting;  // the line waits for room when the host goes
+  };
+  for (Case c :
+       {Case{0, false, false}, Case{4, false, false}, Case{0, true, false}, Case{5, true, true}}) {
+    ChildRun run = runInChild([c] {
       ::signal(SIGPIPE, SIG_DFL);  // The test runner may ignore it already.
       int ends[2];
       if (::pipe(ends) != 0) ::_exit(90);
-      ::close(ends[0]);
+      if (c.nonBlocking) ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+      std::thread host([&c, readEnd = ends[0]] {
+        if (c.closedWhileWaiting) ::usleep(50'000);
+        ::close(readEnd);
+      });
+      if (!c.closedWhileWaiting) host.join();
       ::dup2(ends[1], STDOUT_FILENO);
       ignoreBrokenPipe();
-      emit(partial("nobody reads this"));
-      emitAndExit({{"type", "done"}}, status);
+      // More than the pipe holds, so that it waits for room.
+      emit(partial(std::string(c.closedWhileWaiting ? 1 << 20 : 10, 'x')));
+      if (host.joinable()) host.join();
+      emitAndExit({{"type", "done"}}, c.status);
     });
-    EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.exitStatus, status);
+    EXPECT_EQ(run.signal, 0) << c.status;
+    EXPECT_EQ(run.exitStatus, c.status);
     EXPECT_EQ(run.errors, "");
   }
 }

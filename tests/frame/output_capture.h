@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,6 +137,36 @@ inline ::testing::AssertionResult returnsInChild(const std::function<void()>& bo
   if (run.exitStatus == kBodyReturned && run.errors.empty()) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "exit " << run.exitStatus << ", signal " << run.signal
                                        << ", standard error: " << run.errors;
+}
+
+// Runs `body` like `runInChild`, but with a record socket for standard
+// output: each write the child makes arrives as one record, so a test can
+// tell how many writes made the output.
+struct RecordedRun {
+  ChildRun run;
+  std::vector<std::string> writes;
+};
+
+inline RecordedRun runInChildWritingRecords(const std::function<void()>& body) {
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) != 0) {
+    throw std::runtime_error("socketpair failed");
+  }
+  RecordedRun recorded;
+  recorded.run = runInChild([&body, fd = ends[1]] {
+    ::dup2(fd, STDOUT_FILENO);
+    body();
+  });
+  ::close(ends[1]);
+  for (;;) {
+    char record[256 * 1024];
+    ssize_t count = ::recv(ends[0], record, sizeof record, 0);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    recorded.writes.emplace_back(record, static_cast<std::size_t>(count));
+  }
+  ::close(ends[0]);
+  return recorded;
 }
 
 }  // namespace quorvane::testing

@@ -412,10 +412,52 @@ INSTANTIATE_TEST_SUITE_P(
                    kCancelledEarly},
         CancelCase{"CancelAfterReady", Ending::cancel, Moment::afterReady, kCancelledLater},
         CancelCase{"EndOfInputAfterReady", Ending::endOfInput, Moment::afterReady, kCancelledLater},
-        CancelCase{"CancelDuringGrace", Ending::cancel, Moment::duringGrace, kCancelledLater},
-        CancelCase{"EndOfInputDuringGrace", Ending::endOfInput, Moment::duringGrace,
-                   kCancelledLater}),
+        CancelCase{"CancelDuringGrace", Ending::cancel, Moment::duringGrace, kCancelledLater}),
     [](const auto& info) { return info.param.name; });
+
+struct StopCase {
+  std::string name;
+  Moment moment;
+  std::string stop;  // what the host writes before it closes its input
+};
+
+// Names the case in test listings.
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
+class ListenStoppedThenEndOfInput : public ::testing::TestWithParam<StopCase> {};
+
+// A host that writes "stop" and closes its input at once, or later, still
+// gets "final" with what was heard, and "done": after a stop, the end of
+// input is no cancel.
+TEST_P(ListenStoppedThenEndOfInput, EndsWithTheFinalText) {
+  const StopCase& c = GetParam();
+  Json scenario = sessionScenario();
+  if (c.moment == Moment::beforeReady) scenario["engineStartDelayMs"] = 300;
+  scenario["results"] = {resultStep("start", 20, "half a"),
+                         resultStep("endAudio", 3'000, "half a thought", true)};
+  ScriptedRun run(scenario, {"listen", "en-US"});
+  if (c.moment != Moment::beforeReady) {
+    ASSERT_TRUE(run.awaitMessage("ready"));
+    ASSERT_TRUE(run.awaitMessage("partial"));
+  }
+  run.write(c.stop);
+  if (c.moment == Moment::duringGrace) {
+    ASSERT_TRUE(awaitCall(run, "request.endAudio"));
+  }
+  run.closeInput();
+  ProcessOutcome outcome = run.finish();
+
+  EXPECT_TRUE(ranAs(outcome, kPartialSession, 0));
+  EXPECT_EQ(valueOf(outcome, "final", "text"), "half a");
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, ListenStoppedThenEndOfInput,
+                         ::testing::Values(StopCase{"BeforeReady", Moment::beforeReady, "stop\n"},
+                                           StopCase{"AfterReady", Moment::afterReady, "stop\n"},
+                                           StopCase{"WithoutLineFeed", Moment::afterReady, " stop"},
+                                           StopCase{"EndOfInputDuringGrace", Moment::duringGrace,
+                                                    "stop\r\n"}),
+                         [](const auto& info) { return info.param.name; });
 
 // A stop read while the engine still starts is kept for the session.
 TEST(ListenSession, StopBeforeReadyIsKeptForTheSession) {

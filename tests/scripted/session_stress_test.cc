@@ -6,9 +6,11 @@
 // its races went:
 //
 // - Its output follows the grammar of a run.
-// - It ends with "cancelled" only when the host cancelled or closed its
-//   input; and a run the host cancelled without a stop, and whose time limit
-//   is out of reach, always ends so.
+// - It ends with "cancelled" only when the host cancelled, or closed its
+//   input without a stop first; and a run the host cancelled without a stop,
+//   and whose time limit is out of reach, always ends so. Nothing follows
+//   "final" but "done", also when the host cancels as soon as it reads
+//   "final".
 // - The scripted platform records "task.result N" for every result or error
 //   handed to the task's handler, on the main queue right before the handler
 //   runs. The session handles results and writes "final" on the main queue
@@ -22,8 +24,7 @@
 //   result shows. Which results came before the done signal itself cannot
 //   be told from outside when the grace raised it; it need not be, since a
 //   "final" that holds the last result handled holds every earlier one.
-// - A run that wrote "final" and then "cancelled" (the host cancelled as the
-//   session finished) is held to the same. In a run cancelled before "final"
+// - In a run cancelled before "final"
 //   the partials are the first of the texts handled: the process may end
 //   between handling a result and writing it, and results that come before
 //   "ready" wait for it.
@@ -72,9 +73,10 @@ bool chance(Rng& rng, double probability) { return std::bernoulli_distribution(p
 
 // What the host does, from its moment on.
 enum class HostAction {
-  stop,                // "stop", then waits for the end
-  stopThenCancel,      // "stop", then "cancel" a little later
-  stopThenEndOfInput,  // "stop", then closes its input a little later
+  stop,                   // "stop", then waits for the end
+  stopThenCancel,         // "stop", then "cancel" a little later
+  stopThenEndOfInput,     // "stop", then closes its input a little later
+  stopThenCancelOnFinal,  // "stop", then "cancel" as soon as "final" arrives
   cancel,
   endOfInput,
   nothing,  // the short time limit ends the session
@@ -88,6 +90,8 @@ const char* nameOf(HostAction action) {
       return "stop, then cancel";
     case HostAction::stopThenEndOfInput:
       return "stop, then end of input";
+    case HostAction::stopThenCancelOnFinal:
+      return "stop, then cancel on reading final";
     case HostAction::cancel:
       return "cancel";
     case HostAction::endOfInput:
@@ -100,7 +104,7 @@ const char* nameOf(HostAction action) {
 
 bool stops(HostAction action) {
   return action == HostAction::stop || action == HostAction::stopThenCancel ||
-         action == HostAction::stopThenEndOfInput;
+         action == HostAction::stopThenEndOfInput || action == HostAction::stopThenCancelOnFinal;
 }
 
 struct RunPlan {
@@ -157,12 +161,13 @@ RunPlan makePlan(std::uint64_t seed) {
   }
   plan.scenario["results"] = steps;
 
-  int draw = between(rng, 0, 19);
+  int draw = between(rng, 0, 21);
   plan.action = draw < 8    ? HostAction::stop
                 : draw < 10 ? HostAction::stopThenCancel
                 : draw < 12 ? HostAction::stopThenEndOfInput
-                : draw < 15 ? HostAction::cancel
-                : draw < 17 ? HostAction::endOfInput
+                : draw < 14 ? HostAction::stopThenCancelOnFinal
+                : draw < 17 ? HostAction::cancel
+                : draw < 19 ? HostAction::endOfInput
                             : HostAction::nothing;
   plan.shortTimeLimit = plan.action == HostAction::nothing || chance(rng, 0.25);
   if (plan.shortTimeLimit) plan.scenario["timeLimitMs"] = between(rng, 20, 250);
@@ -216,6 +221,9 @@ PlayedRun play(const RunPlan& plan) {
       if (plan.action == HostAction::stopThenCancel) run.write("cancel\n");
       if (plan.action == HostAction::stopThenEndOfInput) run.closeInput();
     }
+    if (plan.action == HostAction::stopThenCancelOnFinal && run.awaitMessage("final")) {
+      run.write("cancel\n");
+    }
   }
   PlayedRun played;
   played.outcome = run.finish();
@@ -235,9 +243,15 @@ PlayedRun play(const RunPlan& plan) {
   };
   const std::vector<std::string> types = messageTypes(outcome);
   const bool cancelled = types.back() == "cancelled";
-  const bool hostCancelled = plan.action != HostAction::stop && plan.action != HostAction::nothing;
+  const bool hostCancelled =
+      plan.action == HostAction::cancel || plan.action == HostAction::endOfInput ||
+      plan.action == HostAction::stopThenCancel || plan.action == HostAction::stopThenCancelOnFinal;
   if (cancelled && !hostCancelled) {
-    return failure() << "cancelled, though the host neither cancelled nor closed its input";
+    return failure() << "cancelled, though the host neither cancelled nor closed its input "
+                        "before a stop";
+  }
+  if (cancelled && std::find(types.begin(), types.end(), "final") != types.end()) {
+    return failure() << "\"cancelled\" came after \"final\"";
   }
   if (!cancelled && types.back() != "done")
     return failure() << "ended with neither \"done\" nor \"cancelled\"";

@@ -79,10 +79,9 @@ bool isSessionSequence(const std::vector<std::string>& types, bool prefixOnly) {
   if (types[i++] != "ready") return false;
   while (i < types.size() && types[i] == "partial") ++i;
   if (i == types.size()) return prefixOnly;
-  if (types[i++] != "final") return false;
-  if (i == types.size()) return prefixOnly;
-  if (types[i++] != "done") return false;
-  return i == types.size() && !prefixOnly;
+  // "final" and "done" leave in one write: neither a cut between them nor
+  // anything after them.
+  return !prefixOnly && types.size() == i + 2 && types[i] == "final" && types[i + 1] == "done";
 }
 
 }  // namespace

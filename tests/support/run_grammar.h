@@ -11,8 +11,8 @@ namespace quorvane::testing {
 
 // Passes only when a run's output is one of the sequences a host may see:
 // a single "status" (exit 0); a single "error" (exit 1); "ready", any
-// "partial", "final", "done" (exit 0); or any prefix of that last one ended
-// by "cancelled" (exit 0). Every line must be one JSON object of string
+// "partial", "final", "done" (exit 0); or any prefix of that last one short
+// of "final", ended by "cancelled" (exit 0). Every line must be one JSON object of string
 // values with exactly the keys of its type, and standard error empty.
 ::testing::AssertionResult followsGrammar(const ProcessOutcome& outcome);
 

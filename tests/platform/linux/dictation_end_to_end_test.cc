@@ -18,17 +18,19 @@ namespace quorvane::testing {
 namespace {
 
 // Speaks `samples` into the server's microphone after "ready", lets a
-// second of silence follow, then stops once the recognizer has caught up.
+// second of silence follow, then stops once the recognizer has caught up,
+// and closes the product's input right after when `closeInputAfterStop`.
 // A run that does not become ready is returned as it ended.
 ProcessOutcome dictate(PrivatePulseServer& server, const std::string& locale,
                        const std::vector<std::int16_t>& samples, const std::string& transcript,
-                       Environment environment) {
+                       Environment environment, bool closeInputAfterStop = false) {
   ChildProcess product(listenCommand(locale), environment);
   if (!readsReady(product)) return product.wait(kEndPatience);
   server.play(samples);
   server.playSilence(1.0);
   waitForRecognizerToCatchUp(product, transcript);
   product.write("stop\n");
+  if (closeInputAfterStop) product.closeInput();
   return product.wait(kEndPatience);
 }
 
@@ -55,6 +57,18 @@ TEST(LinuxDictationTest, RecognizesSpeechFromTheDefaultMicrophone) {
   SpeechSample speech = loadLibrivoxSample(kSentence);
   ProcessOutcome outcome = dictate(server, "en-US", speech.samples, speech.transcript,
                                    withLocale(server.clientEnvironment()));
+  expectRecognized(outcome, speech.transcript);
+}
+
+// What `(sleep 10; echo stop) | quorvane-dictation listen` does: "stop",
+// then the end of input at once. The end of input cancels no more once a
+// stop has come, so the words heard are not lost.
+TEST(LinuxDictationTest, StopThenEndOfInputKeepsTheWordsHeard) {
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  ProcessOutcome outcome = dictate(server, "en-US", speech.samples, speech.transcript,
+                                   withLocale(server.clientEnvironment()), true);
   expectRecognized(outcome, speech.transcript);
 }
 

@@ -66,19 +66,22 @@ class HostileInputTest : public ::testing::Test {
     return ChildProcess(listenCommand("en-US"), withLocale(server_.clientEnvironment()));
   }
 
+  // What a session takes without junk: "ready", then "stop".
+  ProcessOutcome quietSession() {
+    ChildProcess product = start();
+    EXPECT_TRUE(becomesReady(product));
+    product.write("stop\n");
+    ProcessOutcome quiet = product.wait(kEndPatience);
+    EXPECT_TRUE(followsGrammar(quiet));
+    return quiet;
+  }
+
   PrivatePulseServer server_;
 };
 
 TEST_F(HostileInputTest, JunkNeitherEndsNorSwellsTheSession) {
-  // What a session takes without junk.
-  ProcessOutcome quiet;
-  {
-    ChildProcess product = start();
-    ASSERT_TRUE(becomesReady(product));
-    product.write("stop\n");
-    quiet = product.wait(kEndPatience);
-    ASSERT_TRUE(followsGrammar(quiet));
-  }
+  ProcessOutcome quiet = quietSession();
+  ASSERT_FALSE(HasFailure());
 
   ChildProcess product = start();
   BackgroundWrite junk(product, junkLines());  // while the session starts
@@ -97,6 +100,42 @@ TEST_F(HostileInputTest, JunkNeitherEndsNorSwellsTheSession) {
     EXPECT_LT(outcome.peakMemoryKiB,
               quiet.peakMemoryKiB + static_cast<long>(3 * kLongLineBytes / 1024))
         << "without junk: " << quiet.peakMemoryKiB << " KiB";
+  }
+}
+
+// Lines without end in sight: the product keeps only what a command can
+// need, so its memory does not grow with them, and the "stop" that comes
+// between blanks after them still counts.
+TEST_F(HostileInputTest, EndlessLinesAreNotHeld) {
+  constexpr std::size_t kMiB = 1 << 20;
+  ProcessOutcome quiet = quietSession();
+  ASSERT_FALSE(HasFailure());
+
+  ChildProcess product = start();
+  ASSERT_TRUE(becomesReady(product));
+  std::thread host([&product] {
+    const std::string letters(kMiB, 'x');
+    const std::string spaces(kMiB, ' ');
+    std::string wideSpaces;
+    while (wideSpaces.size() < kMiB) wideSpaces += "\u3000";  // ideographic space
+    for (int i = 0; i < 128; ++i) product.write(letters);
+    product.write("\n");
+    for (int i = 0; i < 64; ++i) product.write(spaces);
+    product.write("stop");
+    for (int i = 0; i < 64; ++i) product.write(wideSpaces);
+    product.write("\r\n");
+  });
+  ProcessOutcome outcome = product.wait(kEndPatience);
+  host.join();
+
+  EXPECT_TRUE(followsGrammar(outcome));
+  std::vector<std::string> types = messageTypes(outcome);
+  ASSERT_FALSE(types.empty());
+  EXPECT_EQ(types.back(), "done") << "the stop amid blanks did not end the session";
+  // 256 MiB went in; a few MiB either way are the recognizer's own.
+  if (!kAddressSanitizer && !kThreadSanitizer) {
+    EXPECT_LT(outcome.peakMemoryKiB, quiet.peakMemoryKiB + 16 * 1024)
+        << "without the endless lines: " << quiet.peakMemoryKiB << " KiB";
   }
 }
 
