@@ -23,11 +23,9 @@ namespace quorvane::platform::linux_backend {
   X(pa_context_disconnect)              \
   X(pa_context_get_state)               \
   X(pa_context_get_server_info)         \
-  X(pa_context_get_source_info_by_name) \
+  X(pa_context_get_source_info_by_index) \
   X(pa_operation_get_state)             \
   X(pa_operation_unref)                 \
-  X(pa_sample_spec_valid)               \
-  X(pa_channel_map_valid)               \
   X(pa_stream_new)                      \
   X(pa_stream_unref)                    \
   X(pa_stream_set_state_callback)       \
@@ -35,6 +33,10 @@ namespace quorvane::platform::linux_backend {
   X(pa_stream_connect_record)           \
   X(pa_stream_disconnect)               \
   X(pa_stream_get_state)                \
+  X(pa_stream_get_sample_spec)          \
+  X(pa_stream_get_device_index)         \
+  X(pa_stream_set_buffer_attr)          \
+  X(pa_stream_cork)                     \
   X(pa_stream_peek)                     \
   X(pa_stream_drop)                     \
   X(pa_stream_readable_size)

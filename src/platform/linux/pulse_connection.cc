@@ -53,19 +53,20 @@ PulseConnection::~PulseConnection() {
   api_->pa_threaded_mainloop_free(mainloop_);
 }
 
-std::optional<SourceDescription> PulseConnection::defaultSource() {
-  if (!startMainloop()) return std::nullopt;
+bool PulseConnection::open() {
+  if (!startMainloop()) return false;
   MainloopLock lock(*api_, mainloop_);
-  if (!connect(lock)) return std::nullopt;
+  return connect(lock);
+}
 
+std::optional<SourceDescription> PulseConnection::describeSource(std::uint32_t index) {
+  if (!open()) return std::nullopt;
+  MainloopLock lock(*api_, mainloop_);
   defaultSourceName_.clear();
   waitFor(api_->pa_context_get_server_info(context_, &onServerInfo, this), lock);
-  if (defaultSourceName_.empty()) return std::nullopt;
-
   sourceReply_.reset();
-  waitFor(api_->pa_context_get_source_info_by_name(context_, defaultSourceName_.c_str(),
-                                                   &onSourceInfo, this),
-          lock);
+  waitFor(api_->pa_context_get_source_info_by_index(context_, index, &onSourceInfo, this), lock);
+  if (sourceReply_) sourceReply_->isServerDefault = sourceReply_->name == defaultSourceName_;
   return sourceReply_;
 }
 
@@ -150,9 +151,8 @@ void PulseConnection::receiveServerInfo(const pa_server_info* info) {
 }
 
 void PulseConnection::receiveSourceInfo(const pa_source_info* info) {
-  if (info != nullptr && info->name != nullptr &&
-      api_->pa_sample_spec_valid(&info->sample_spec) != 0) {
-    sourceReply_ = SourceDescription{info->name, info->sample_spec, info->channel_map};
+  if (info != nullptr && info->name != nullptr) {
+    sourceReply_ = SourceDescription{info->name, info->monitor_of_sink != PA_INVALID_INDEX, false};
   }
   signal();
 }
