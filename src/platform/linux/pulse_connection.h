@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/linux/pulse_api.h"
+#include "platform/linux/throwaway_cookie.h"
 
 namespace quorvane::platform::linux_backend {
 
@@ -61,6 +62,7 @@ class PulseConnection {
   void receiveServerInfo(const pa_server_info* info);
   void receiveSourceInfo(const pa_source_info* info);
 
+  ThrowawayCookie cookie_;
   const PulseApi* api_ = nullptr;
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_context* context_ = nullptr;
