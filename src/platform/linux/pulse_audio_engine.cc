@@ -1,33 +1,56 @@
 #include "platform/linux/pulse_audio_engine.h"
 
+#include <cstdlib>
+#include <string_view>
 #include <utility>
 
 namespace quorvane::platform::linux_backend {
+namespace {
+
+// Whether the user chose `source` rather than the server: libpulse put the
+// stream on a source other than the server's default (from $PULSE_SOURCE,
+// `default-source` in client.conf, or a choice the server remembers for
+// this program), or $PULSE_SOURCE names it even though it is the default.
+bool namedByUser(const SourceDescription& source) {
+  if (!source.isServerDefault) return true;
+  const char* named = std::getenv("PULSE_SOURCE");
+  return named != nullptr && std::string_view(named) == source.name;
+}
+
+}  // namespace
 
 PulseAudioEngine::PulseAudioEngine() : stream_(connection_, tap_), node_(*this) {}
 
 PulseAudioEngine::~PulseAudioEngine() = default;
 
-bool PulseAudioEngine::start() {
-  const std::optional<SourceDescription>& description = source();
-  return description && stream_.start(*description);
-}
+bool PulseAudioEngine::start() { return capture() && stream_.start(); }
 
 void PulseAudioEngine::stop() { stream_.stop(); }
 
-const std::optional<SourceDescription>& PulseAudioEngine::source() {
-  if (!sourceKnown_) {
-    source_ = connection_.defaultSource();
-    sourceKnown_ = true;
+const std::optional<AudioFormat>& PulseAudioEngine::capture() {
+  if (!opened_) {
+    format_ = openMicrophone();
+    opened_ = true;
   }
-  return source_;
+  return format_;
+}
+
+std::optional<AudioFormat> PulseAudioEngine::openMicrophone() {
+  std::optional<RecordingSource> recording = stream_.open();
+  if (!recording) return std::nullopt;
+  // Where no capture device exists, servers make a sink's monitor the
+  // default source: recording it would transcribe whatever the computer
+  // plays.
+  std::optional<SourceDescription> source = connection_.describeSource(recording->sourceIndex);
+  if (!source || (source->isMonitor && !namedByUser(*source))) {
+    stream_.close();
+    return std::nullopt;
+  }
+  return recording->format;
 }
 
 AudioFormat PulseAudioEngine::Node::outputFormat(int) {
-  const std::optional<SourceDescription>& description = engine_.source();
-  if (!description) return AudioFormat{};
-  return AudioFormat{static_cast<double>(description->sampleFormat.rate),
-                     description->sampleFormat.channels};
+  return engine_.capture().value_or(AudioFormat{});
 }
 
 void PulseAudioEngine::Node::installTap(int, std::uint32_t bufferSizeFrames, AudioFormat,

@@ -9,9 +9,11 @@
 
 namespace quorvane::platform::linux_backend {
 
-// Capture from the audio server's default source. Nothing connects until
-// the input node is asked for its format (or the engine starts). Used from
-// one thread; the tap runs on the mainloop thread.
+// Capture from the source libpulse picks, as it does for every client.
+// A monitor (what the speakers play) is no microphone: it is refused
+// unless the user named it. Nothing connects until the input node is asked
+// for its format (or the engine starts). Used from one thread; the tap runs
+// on the mainloop thread.
 class PulseAudioEngine final : public AudioEngine {
  public:
   PulseAudioEngine();
@@ -25,8 +27,8 @@ class PulseAudioEngine final : public AudioEngine {
   class Node final : public InputNode {
    public:
     explicit Node(PulseAudioEngine& engine) : engine_(engine) {}
-    // The default source's rate and channel count; rate 0 when there is no
-    // server or no default source.
+    // The recorded source's rate and channel count; rate 0 when there is
+    // no server, no source, or only a monitor that nobody named.
     AudioFormat outputFormat(int bus) override;
     // Buffers come in the node's output format, whatever `format` says:
     // they are recorded in it.
@@ -38,16 +40,18 @@ class PulseAudioEngine final : public AudioEngine {
     PulseAudioEngine& engine_;
   };
 
-  // Asks the server once; the answer holds for the engine's life, so the
-  // format reported is the one recorded.
-  const std::optional<SourceDescription>& source();
+  // Connects the stream once; the answer holds for the engine's life, so
+  // the format reported is the one recorded. None when the stream's source
+  // is refused.
+  const std::optional<AudioFormat>& capture();
+  std::optional<AudioFormat> openMicrophone();
 
   PulseConnection connection_;
   TapSlot tap_;
   PulseRecordStream stream_;
   Node node_;
-  bool sourceKnown_ = false;
-  std::optional<SourceDescription> source_;
+  bool opened_ = false;
+  std::optional<AudioFormat> format_;
 };
 
 }  // namespace quorvane::platform::linux_backend

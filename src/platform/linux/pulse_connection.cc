@@ -1,46 +1,8 @@
 #include "platform/linux/pulse_connection.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <string>
-
 #include "platform/linux/mainloop_lock.h"
 
 namespace quorvane::platform::linux_backend {
-namespace {
-
-std::string environmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
-
-std::string homeDirectory() {
-  std::string home = environmentValue("HOME");
-  if (home.empty()) {
-    if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr) {
-      home = user->pw_dir;
-    }
-  }
-  return home;
-}
-
-bool isReadableFile(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
-
-// Whether libpulse finds an authentication cookie of the user's: named by
-// $PULSE_COOKIE, or in the two places it reads without creating anything.
-bool userHasCookie() {
-  if (!environmentValue("PULSE_COOKIE").empty()) return true;
-  std::string configHome = environmentValue("XDG_CONFIG_HOME");
-  std::string home = homeDirectory();
-  if (configHome.empty() && !home.empty()) configHome = home + "/.config";
-  return (!configHome.empty() && isReadableFile(configHome + "/pulse/cookie")) ||
-         (!home.empty() && isReadableFile(home + "/.pulse-cookie"));
-}
-
-}  // namespace
-
 PulseConnection::~PulseConnection() {
   if (mainloop_ == nullptr) return;
   {
@@ -53,19 +15,20 @@ PulseConnection::~PulseConnection() {
   api_->pa_threaded_mainloop_free(mainloop_);
 }
 
-std::optional<SourceDescription> PulseConnection::defaultSource() {
-  if (!startMainloop()) return std::nullopt;
+bool PulseConnection::open() {
+  if (!startMainloop()) return false;
   MainloopLock lock(*api_, mainloop_);
-  if (!connect(lock)) return std::nullopt;
+  return connect(lock);
+}
 
+std::optional<SourceDescription> PulseConnection::describeSource(std::uint32_t index) {
+  if (!open()) return std::nullopt;
+  MainloopLock lock(*api_, mainloop_);
   defaultSourceName_.clear();
   waitFor(api_->pa_context_get_server_info(context_, &onServerInfo, this), lock);
-  if (defaultSourceName_.empty()) return std::nullopt;
-
   sourceReply_.reset();
-  waitFor(api_->pa_context_get_source_info_by_name(context_, defaultSourceName_.c_str(),
-                                                   &onSourceInfo, this),
-          lock);
+  waitFor(api_->pa_context_get_source_info_by_index(context_, index, &onSourceInfo, this), lock);
+  if (sourceReply_) sourceReply_->isServerDefault = sourceReply_->name == defaultSourceName_;
   return sourceReply_;
 }
 
@@ -81,12 +44,12 @@ bool PulseConnection::startMainloop() {
     api_->pa_threaded_mainloop_free(mainloop);
     return false;
   }
-  // Without a cookie of the user's, libpulse makes one and keeps it in the
-  // user's configuration directory (or complains on standard error when it
-  // cannot). A server that wants a cookie would not know a new one either,
-  // so a throw-away cookie of zeros, read from /dev/zero, serves as well and
-  // leaves nothing behind. (It is taken before a cookie-file of client.conf.)
-  if (!userHasCookie()) api_->pa_context_load_cookie_from_file(context, "/dev/zero");
+  // Rather no capture than a cookie file left behind.
+  if (!cookie_.giveUnlessUserHasOne(*api_, context)) {
+    api_->pa_context_unref(context);
+    api_->pa_threaded_mainloop_free(mainloop);
+    return false;
+  }
   // All set before the thread runs, so no lock is needed yet.
   mainloop_ = mainloop;
   context_ = context;
@@ -150,9 +113,8 @@ void PulseConnection::receiveServerInfo(const pa_server_info* info) {
 }
 
 void PulseConnection::receiveSourceInfo(const pa_source_info* info) {
-  if (info != nullptr && info->name != nullptr &&
-      api_->pa_sample_spec_valid(&info->sample_spec) != 0) {
-    sourceReply_ = SourceDescription{info->name, info->sample_spec, info->channel_map};
+  if (info != nullptr && info->name != nullptr) {
+    sourceReply_ = SourceDescription{info->name, info->monitor_of_sink != PA_INVALID_INDEX, false};
   }
   signal();
 }

@@ -1,19 +1,23 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "platform/linux/pulse_api.h"
+#include "platform/linux/throwaway_cookie.h"
 
 namespace quorvane::platform::linux_backend {
 
 class MainloopLock;
 
-// A source as the server describes it.
+// What the server says of a source a stream records from.
 struct SourceDescription {
   std::string name;
-  pa_sample_spec sampleFormat;
-  pa_channel_map channelMap;
+  // A monitor plays back what a sink plays: the speakers, not a microphone.
+  bool isMonitor = false;
+  // The server's default source, which a stream takes when nobody names one.
+  bool isServerDefault = false;
 };
 
 // A connection to the PulseAudio server (or PipeWire's stand-in for it)
@@ -29,11 +33,19 @@ class PulseConnection {
   PulseConnection(const PulseConnection&) = delete;
   PulseConnection& operator=(const PulseConnection&) = delete;
 
-  // The server's default source; none without libpulse, without a server
-  // or without a default source.
-  std::optional<SourceDescription> defaultSource();
+  // Connects, once; true while connected. False without libpulse or
+  // without a server.
+  bool open();
 
-  // For streams on this connection, once `defaultSource` found one.
+  // The source with the server's `index`; none when the server does not
+  // know it (any more).
+  std::optional<SourceDescription> describeSource(std::uint32_t index);
+
+  // Waits, with the mainloop lock, until `operation` (which may be null)
+  // is done, and releases it. Its callback must signal the mainloop.
+  void waitFor(pa_operation* operation, MainloopLock& lock);
+
+  // For streams on this connection, once `open` succeeded.
   const PulseApi& api() const { return *api_; }
   pa_threaded_mainloop* mainloop() const { return mainloop_; }
   pa_context* context() const { return context_; }
@@ -41,7 +53,6 @@ class PulseConnection {
  private:
   bool startMainloop();
   bool connect(MainloopLock& lock);
-  void waitFor(pa_operation* operation, MainloopLock& lock);
 
   static void onContextState(pa_context* context, void* userData);
   static void onServerInfo(pa_context* context, const pa_server_info* info, void* userData);
@@ -51,6 +62,7 @@ class PulseConnection {
   void receiveServerInfo(const pa_server_info* info);
   void receiveSourceInfo(const pa_source_info* info);
 
+  ThrowawayCookie cookie_;
   const PulseApi* api_ = nullptr;
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_context* context_ = nullptr;

@@ -17,24 +17,53 @@ PulseRecordStream::~PulseRecordStream() {
   closeStream();
 }
 
-bool PulseRecordStream::start(const SourceDescription& source) {
+std::optional<RecordingSource> PulseRecordStream::open() {
+  if (!connection_.open()) return std::nullopt;
+  const PulseApi& api = connection_.api();
+  MainloopLock lock(api, connection_.mainloop());
+  if (stream_ != nullptr) return source_;
+
+  // Any valid rate and channel count: the server puts the source's own in
+  // their place (the FIX flags), so that it neither resamples nor remixes
+  // on the way.
+  pa_sample_spec requested{PA_SAMPLE_FLOAT32LE, 48000, 1};
+  stream_ = api.pa_stream_new(connection_.context(), kStreamName, &requested, nullptr);
+  if (stream_ == nullptr) return std::nullopt;
+  api.pa_stream_set_state_callback(stream_, &onStateChanged, this);
+  api.pa_stream_set_read_callback(stream_, &onReadable, this);
+  // No source named: libpulse names the one its settings give, or lets the
+  // server choose. Paused until `start`, so that no audio comes before the
+  // source has been judged.
+  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_FIX_RATE |
+                                                    PA_STREAM_FIX_CHANNELS | PA_STREAM_DONT_MOVE |
+                                                    PA_STREAM_ADJUST_LATENCY);
+  if (api.pa_stream_connect_record(stream_, nullptr, nullptr, flags) < 0) {
+    closeStream();
+    return std::nullopt;
+  }
+  for (;;) {
+    pa_stream_state_t state = api.pa_stream_get_state(stream_);
+    if (state == PA_STREAM_READY) break;
+    if (!PA_STREAM_IS_GOOD(state)) {
+      closeStream();
+      return std::nullopt;
+    }
+    lock.wait();
+  }
+  const pa_sample_spec* recorded = api.pa_stream_get_sample_spec(stream_);
+  format_ = AudioFormat{static_cast<double>(recorded->rate), recorded->channels};
+  source_ = RecordingSource{api.pa_stream_get_device_index(stream_), format_};
+  return source_;
+}
+
+bool PulseRecordStream::start() {
+  if (connection_.mainloop() == nullptr) return false;
   const PulseApi& api = connection_.api();
   const std::uint32_t bufferFrames = tap_.bufferFrames();  // Never under the mainloop lock.
   MainloopLock lock(api, connection_.mainloop());
-  if (stream_ != nullptr) return true;
-
-  pa_sample_spec captureFormat{PA_SAMPLE_FLOAT32LE, source.sampleFormat.rate,
-                               source.sampleFormat.channels};
-  // The source's own channel map, so the server neither remixes nor drops
-  // a channel on the way.
-  const pa_channel_map* channelMap =
-      api.pa_channel_map_valid(&source.channelMap) != 0 ? &source.channelMap : nullptr;
-  stream_ = api.pa_stream_new(connection_.context(), kStreamName, &captureFormat, channelMap);
   if (stream_ == nullptr) return false;
-  format_ = AudioFormat{static_cast<double>(captureFormat.rate), captureFormat.channels};
-  slicer_.emplace(captureFormat.channels, bufferFrames);
-  api.pa_stream_set_state_callback(stream_, &onStateChanged, this);
-  api.pa_stream_set_read_callback(stream_, &onReadable, this);
+  if (slicer_) return true;
+  slicer_.emplace(format_.channels, bufferFrames);
 
   // The server sends audio at least every quarter of a tap buffer, in
   // pieces the slicer joins. A source that batches its audio (a sound card,
@@ -50,21 +79,17 @@ bool PulseRecordStream::start(const SourceDescription& source) {
   attributes.prebuf = static_cast<std::uint32_t>(-1);
   attributes.minreq = static_cast<std::uint32_t>(-1);
   attributes.fragsize =
-      fragmentFrames * captureFormat.channels * static_cast<std::uint32_t>(sizeof(float));
-  if (api.pa_stream_connect_record(stream_, source.name.c_str(), &attributes,
-                                   PA_STREAM_ADJUST_LATENCY) < 0) {
-    closeStream();
-    return false;
-  }
-  for (;;) {
-    pa_stream_state_t state = api.pa_stream_get_state(stream_);
-    if (state == PA_STREAM_READY) return true;
-    if (!PA_STREAM_IS_GOOD(state)) {
-      closeStream();
-      return false;
-    }
-    lock.wait();
-  }
+      fragmentFrames * format_.channels * static_cast<std::uint32_t>(sizeof(float));
+  connection_.waitFor(api.pa_stream_set_buffer_attr(stream_, &attributes, &onDone, this), lock);
+  succeeded_ = false;
+  connection_.waitFor(api.pa_stream_cork(stream_, 0, &onDone, this), lock);
+  return succeeded_;
+}
+
+void PulseRecordStream::close() {
+  if (connection_.mainloop() == nullptr) return;
+  MainloopLock lock(connection_.api(), connection_.mainloop());
+  closeStream();
 }
 
 void PulseRecordStream::stop() {
@@ -75,6 +100,10 @@ void PulseRecordStream::stop() {
   {
     MainloopLock lock(connection_.api(), connection_.mainloop());
     if (stream_ == nullptr) return;
+    if (!slicer_) {  // Never started: nothing was captured.
+      closeStream();
+      return;
+    }
     // What the server has sent already is captured audio too: the last
     // word before the stop may be in it.
     readAvailable();
@@ -99,11 +128,18 @@ void PulseRecordStream::onReadable(pa_stream*, std::size_t, void* userData) {
   static_cast<PulseRecordStream*>(userData)->readAndDeliver();
 }
 
+void PulseRecordStream::onDone(pa_stream*, int success, void* userData) {
+  auto* stream = static_cast<PulseRecordStream*>(userData);
+  stream->succeeded_ = success != 0;
+  stream->signal();
+}
+
 void PulseRecordStream::signal() {
   connection_.api().pa_threaded_mainloop_signal(connection_.mainloop(), 0);
 }
 
 void PulseRecordStream::readAndDeliver() {
+  if (!slicer_) return;
   readAvailable();
   // On the mainloop thread, which holds the mainloop lock while it runs
   // callbacks: the audio thread of this engine.

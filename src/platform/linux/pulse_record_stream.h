@@ -11,9 +11,18 @@ namespace quorvane::platform::linux_backend {
 
 class TapSlot;
 
+// The source a stream was connected to, and the format it records in.
+struct RecordingSource {
+  std::uint32_t sourceIndex = PA_INVALID_INDEX;
+  AudioFormat format;
+};
+
 // Records one source in its own rate and channels, as 32-bit floats, and
 // hands the audio to a tap in buffers of the tap's size, on the mainloop
-// thread.
+// thread. libpulse picks the source as for any client ($PULSE_SOURCE,
+// `default-source` in client.conf, else the server's default), and the
+// stream stays on it: when that source goes away, the stream ends rather
+// than follow the server to another one, which may be a monitor.
 class PulseRecordStream {
  public:
   static constexpr const char* kStreamName = "Quorvane Dictation";
@@ -25,8 +34,15 @@ class PulseRecordStream {
   PulseRecordStream(const PulseRecordStream&) = delete;
   PulseRecordStream& operator=(const PulseRecordStream&) = delete;
 
-  // True once the server records; false when the stream cannot start.
-  bool start(const SourceDescription& source);
+  // Connects the stream, paused; none when it cannot be connected. Once
+  // connected, the answer does not change.
+  std::optional<RecordingSource> open();
+
+  // Lets the server send audio; false when the stream cannot record.
+  bool start();
+
+  // Lets go of the stream without recording from it.
+  void close();
 
   // Hands what was captured and not handed out yet to the tap, as buffers
   // of the tap's size and one last shorter one, then ends the stream.
@@ -35,6 +51,7 @@ class PulseRecordStream {
  private:
   static void onStateChanged(pa_stream* stream, void* userData);
   static void onReadable(pa_stream* stream, std::size_t bytes, void* userData);
+  static void onDone(pa_stream* stream, int success, void* userData);
   void signal();
   void readAndDeliver();
   void readAvailable();
@@ -44,7 +61,9 @@ class PulseRecordStream {
   TapSlot& tap_;
   // Guarded by the mainloop lock.
   pa_stream* stream_ = nullptr;
+  std::optional<RecordingSource> source_;
   AudioFormat format_;
+  bool succeeded_ = false;  // the last operation's answer
   std::optional<BufferSlicer> slicer_;
 };
 

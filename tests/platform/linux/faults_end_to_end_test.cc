@@ -37,8 +37,15 @@ using Clock = std::chrono::steady_clock;
 enum class Loss { microphoneUnplugged, serverGone };
 enum class Ending { stop, endOfInput };
 
+// A longer sentence than kSentence: "and mister john dashwood had then
+// leisure to consider how much there might be prudently in his power to do
+// for them".
+constexpr const char* kLongSentence = "sense_and_sensibility_01_austen_64kb-0870";
+
 // Speaks the sentence, waits until it is recognized, takes capture away,
-// then ends the session the host's way.
+// then ends the session the host's way. Once the microphone is unplugged,
+// the server's only source left is the speakers' monitor, and the long
+// sentence plays through the speakers: none of it may reach the session.
 ProcessOutcome loseCaptureWhileDictating(Loss loss, Ending ending, const SpeechSample& speech) {
   PrivatePulseServer server;
   EXPECT_EQ(server.startError(), "");
@@ -49,6 +56,7 @@ ProcessOutcome loseCaptureWhileDictating(Loss loss, Ending ending, const SpeechS
   waitForRecognizerToCatchUp(product, speech.transcript);
   if (loss == Loss::microphoneUnplugged) {
     EXPECT_TRUE(server.unplugMicrophone());
+    EXPECT_TRUE(server.playThroughSpeakers(loadLibrivoxSample(kLongSentence).samples));
   } else {
     server.stopDaemon();
   }

@@ -209,12 +209,14 @@ void PrivatePulseServer::feedMicrophone(int fifo) {
   changed_.notify_all();
 }
 
-std::optional<std::string> PrivatePulseServer::control(const std::string& arguments) const {
-  // With the server's own home, so that pactl leaves nothing in the product's.
+std::optional<std::string> PrivatePulseServer::runClient(const std::string& program,
+                                                         const std::string& arguments) const {
+  // With the server's own home, so that the client leaves nothing in the
+  // product's.
   const std::filesystem::path& root = directory_.path();
   std::string command = "env HOME='" + (root / "server-home").string() + "' XDG_RUNTIME_DIR='" +
-                        (root / "server-runtime").string() +
-                        "' pactl -s 'unix:" + (root / "native").string() + "' " + arguments +
+                        (root / "server-runtime").string() + "' " + program +
+                        " -s 'unix:" + (root / "native").string() + "' " + arguments +
                         " 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return std::nullopt;
@@ -225,6 +227,20 @@ std::optional<std::string> PrivatePulseServer::control(const std::string& argume
   int status = ::pclose(pipe);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
   return output;
+}
+
+bool PrivatePulseServer::playThroughSpeakers(const std::vector<std::int16_t>& samples) {
+  std::filesystem::path file = directory_.path() / "speakers.raw";
+  {
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(samples.data()),
+              static_cast<std::streamsize>(samples.size() * sizeof samples[0]));
+  }
+  return runClient("pacat",
+                   "--playback --raw --format=s16le --rate=" + std::to_string(sampleRate_) +
+                       " --channels=" + std::to_string(channels_) + " --device=speakers '" +
+                       file.string() + "'")
+      .has_value();
 }
 
 bool PrivatePulseServer::unplugMicrophone() {

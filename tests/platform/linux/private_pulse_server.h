@@ -45,6 +45,11 @@ class PrivatePulseServer {
   void play(const std::vector<std::int16_t>& samples);
   void playSilence(double seconds);
 
+  // Plays samples in the microphone's format on the server's one sink, the
+  // speakers, whose monitor source then carries them; returns once they
+  // have played. False when the server did not play them.
+  bool playThroughSpeakers(const std::vector<std::int16_t>& samples);
+
   // Ends the daemon now, as a crash would.
   void stopDaemon();
 
@@ -69,9 +74,13 @@ class PrivatePulseServer {
   bool waitUntilServing();
   void feedMicrophone(int fifo);
   std::string daemonLog() const;
-  // Runs pactl with `arguments` against this server; its output, or none
-  // when it failed.
-  std::optional<std::string> control(const std::string& arguments) const;
+  // Runs a libpulse client `program` with `arguments` against this server;
+  // its output, or none when it failed.
+  std::optional<std::string> runClient(const std::string& program,
+                                       const std::string& arguments) const;
+  std::optional<std::string> control(const std::string& arguments) const {
+    return runClient("pactl", arguments);
+  }
   int countListed(const std::string& kind) const;
 
   const int sampleRate_;
