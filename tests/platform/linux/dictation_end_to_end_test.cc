@@ -78,6 +78,34 @@ TEST(LinuxDictationTest, LocaleWithoutAModelFallsBackToTheUsersLanguage) {
   expectRecognized(outcome, speech.transcript);
 }
 
+// `listen en-GB` for a German-speaking user with the US English model: the
+// request's language comes before the user's, whether or not the user's
+// language has a model (here one that loads nothing, so that using it
+// shows as an empty "final").
+TEST(LinuxDictationTest, RegionWithoutAModelTakesTheLanguageBeforeTheUsers) {
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  const std::filesystem::path installed = "/usr/share/pocketsphinx/model/en-us";
+  for (bool germanModel : {false, true}) {
+    SCOPED_TRACE(germanModel ? "with a German model" : "without a German model");
+    TemporaryDirectory dataHome;
+    std::filesystem::create_directory_symlink(
+        installed, dataHome.makeDirectory("pocketsphinx/model") / "en-us");
+    if (germanModel) {
+      std::filesystem::path german = dataHome.makeDirectory("pocketsphinx/model/de-de");
+      std::filesystem::create_directory_symlink(installed / "en-us", german / "de-de");
+      dataHome.writeFile(german / "de-de.lm.bin", "no language model");
+      dataHome.writeFile(german / "de.dict", "no dictionary");
+    }
+    Environment environment = withLocale(server.clientEnvironment(), "de_DE.UTF-8");
+    environment["XDG_DATA_HOME"] = dataHome.path().string();
+    environment["XDG_DATA_DIRS"] = dataHome.makeDirectory("none").string();
+    expectRecognized(dictate(server, "en-GB", speech.samples, speech.transcript, environment),
+                     speech.transcript);
+  }
+}
+
 TEST(LinuxDictationTest, CancelWhileSpeakingEndsTheRun) {
   PrivatePulseServer server;
   ASSERT_EQ(server.startError(), "");
