@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,41 @@ TEST(LinuxDictationTest, RegionWithoutAModelTakesTheLanguageBeforeTheUsers) {
     expectRecognized(dictate(server, "en-GB", speech.samples, speech.transcript, environment),
                      speech.transcript);
   }
+}
+
+// A model whose dictionary and language model spell some words in Latin-1:
+// the sentence's words alone, over the installed acoustic model. The host
+// gets them in UTF-8.
+TEST(LinuxDictationTest, Latin1DictionaryWordsReachTheHostAsUtf8) {
+  const char* const latin1Words[] = {"h\xe9", "was",      "n\xf4t", "an",
+                                     "ill",   "disposed", "young",  "m\xe0n"};
+  const char* const pronunciations[] = {"HH IY", "W AA Z",          "N AA T",  "AE N",
+                                        "IH L",  "D IH S P OW Z D", "Y AH NG", "M AE N"};
+  std::string dictionary;
+  std::string languageModel = "\\data\\\nngram 1=10\n\n\\1-grams:\n-1.0 </s>\n-99 <s>\n";
+  for (std::size_t i = 0; i < std::size(latin1Words); ++i) {
+    dictionary += std::string(latin1Words[i]) + " " + pronunciations[i] + "\n";
+    languageModel += std::string("-1.0 ") + latin1Words[i] + "\n";
+  }
+  languageModel += "\n\\end\\\n";
+  TemporaryDirectory dataHome;
+  std::filesystem::path model = dataHome.makeDirectory("pocketsphinx/model/en-us");
+  std::filesystem::create_directory_symlink("/usr/share/pocketsphinx/model/en-us/en-us",
+                                            model / "en-us");
+  dataHome.writeFile(model / "words.dict", dictionary);
+  dataHome.writeFile(model / "words.lm", languageModel);
+
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  Environment environment = withLocale(server.clientEnvironment());
+  environment["XDG_DATA_HOME"] = dataHome.path().string();
+  environment["XDG_DATA_DIRS"] = dataHome.makeDirectory("none").string();
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  const std::string utf8Transcript = "h\xc3\xa9 was n\xc3\xb4t an ill disposed young m\xc3\xa0n";
+  ProcessOutcome outcome = dictate(server, "en-US", speech.samples, utf8Transcript, environment);
+  expectRecognized(outcome, utf8Transcript);
+  EXPECT_NE(valueOf(outcome, "final", "text").value_or("").find("\xc3"), std::string::npos)
+      << "no accented word recognized";
 }
 
 TEST(LinuxDictationTest, CancelWhileSpeakingEndsTheRun) {
