@@ -37,11 +37,12 @@ What each row measures:
                    next to the bare recognizer's on the same files (case
                    folded; all files pooled)
   input rates      word error rate of our "final" texts when the microphone
-                   delivers 8, 11.025, 22.05, 44.1 or 48 kHz, mono (and
+                   delivers 8, 11.025, 16, 22.05, 44.1 or 48 kHz, mono (and
                    stereo, except with --quick): the recordings turned into
                    that format by sox and played by a server whose source
-                   runs at that rate; only the recordings the sample-rate
-                   converter was not chosen on (RATE_REPORT_SET)
+                   runs at that rate, "stop" once the recognizer has caught
+                   up; only the recordings the sample-rate converter was not
+                   chosen on (RATE_REPORT_SET)
   long session     continuous speech (the recordings looped) for five
                    minutes; /proc/<pid>/stat utime+stime and VmRSS sampled
                    every second; CPU per audio second per minute, last minute
@@ -530,12 +531,36 @@ class Bench:
                                     str(path)], check=True, stderr=subprocess.DEVNULL)
                     converted.append((path, words))
                 with PrivateAudioServer(rate=rate, channels=channels) as server:
-                    pairs = [(words, self.session(server, path)["text"])
+                    pairs = [(words, self.caught_up_final(server, path))
                              for path, words in converted]
                 results.append({"rate": rate, "channels": channels, "pairs": pairs,
                                 "wer": word_error_rate(pairs)})
                 self.log(f"  {rate} Hz × {channels}: WER {results[-1]['wer']:.3f}")
         self.results["input_rates"] = results
+
+    def caught_up_final(self, server, wav):
+        """The "final" text of a session that hears `wav` and stops once the
+        recognizer has caught up (a "partial", then none for 4 s): accuracy
+        alone, whatever the machine's load does to latency."""
+        product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
+        try:
+            product.wait_for("ready", 30)
+            server.feed(wav)
+            deadline, heard = now() + 30, False
+            while now() < deadline:
+                try:
+                    _, message = product.lines.get(
+                        timeout=4.0 if heard else max(0.0, deadline - now()))
+                except queue.Empty:
+                    break
+                if message is None:
+                    raise BenchError("the product ended while speech was fed")
+                heard = heard or message.get("type") == "partial"
+            _, _, final, _ = product.stop()
+        except BaseException:
+            product.kill()
+            raise
+        return final["text"]
 
     # (9) long session
 
