@@ -36,6 +36,13 @@ What each row measures:
   WER              word error rate of our "final" texts vs the transcripts,
                    next to the bare recognizer's on the same files (case
                    folded; all files pooled)
+  input rates      word error rate of our "final" texts when the microphone
+                   delivers 8, 11.025, 16, 22.05, 44.1 or 48 kHz, mono (and
+                   stereo, except with --quick): the recordings turned into
+                   that format by sox and played by a server whose source
+                   runs at that rate, "stop" once the recognizer has caught
+                   up; only the recordings the sample-rate converter was not
+                   chosen on (RATE_REPORT_SET)
   long session     continuous speech (the recordings looped) for five
                    minutes; /proc/<pid>/stat utime+stime and VmRSS sampled
                    every second; CPU per audio second per minute, last minute
@@ -82,6 +89,12 @@ LEAD_PAD = 0.05
 TRAIL_PAD = STOP_AFTER_SPEECH
 AUTO_STOP = 300.0  # a session stops by itself this long after "ready"
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+
+# The recordings the input-rate figures report on; the converter quality
+# was chosen on the other three (bench/converter_quality.cc).
+RATE_REPORT_SET = ("sense_and_sensibility_01_austen_64kb-0880",
+                   "sense_and_sensibility_01_austen_64kb-0930")
+INPUT_RATES = (8000, 11025, 16000, 22050, 44100, 48000)
 
 TARGETS = {
     "status_ms": ("< 5 ms", lambda v: v < 5),
@@ -504,7 +517,52 @@ class Bench:
         self.results["sessions"] = {"ours": ours, "bare_padded": bare, "bare_files": bare_files,
                                     "recognizer_streamed": streamed}
 
-    # (8) long session
+    # (8) microphones of other rates and channel counts
+
+    def measure_input_rates(self, quick):
+        samples = [(w, words) for w, words in self.samples if w.stem in RATE_REPORT_SET]
+        results = []
+        for rate in INPUT_RATES:
+            for channels in (1,) if quick or rate == RATE else (1, 2):
+                converted = []
+                for wav, words in samples:
+                    path = self.work / f"{wav.stem}-{rate}-{channels}.wav"
+                    subprocess.run(["sox", str(wav), "-r", str(rate), "-c", str(channels),
+                                    str(path)], check=True, stderr=subprocess.DEVNULL)
+                    converted.append((path, words))
+                with PrivateAudioServer(rate=rate, channels=channels) as server:
+                    pairs = [(words, self.caught_up_final(server, path))
+                             for path, words in converted]
+                results.append({"rate": rate, "channels": channels, "pairs": pairs,
+                                "wer": word_error_rate(pairs)})
+                self.log(f"  {rate} Hz × {channels}: WER {results[-1]['wer']:.3f}")
+        self.results["input_rates"] = results
+
+    def caught_up_final(self, server, wav):
+        """The "final" text of a session that hears `wav` and stops once the
+        recognizer has caught up (a "partial", then none for 4 s): accuracy
+        alone, whatever the machine's load does to latency."""
+        product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
+        try:
+            product.wait_for("ready", 30)
+            server.feed(wav)
+            deadline, heard = now() + 30, False
+            while now() < deadline:
+                try:
+                    _, message = product.lines.get(
+                        timeout=4.0 if heard else max(0.0, deadline - now()))
+                except queue.Empty:
+                    break
+                if message is None:
+                    raise BenchError("the product ended while speech was fed")
+                heard = heard or message.get("type") == "partial"
+            _, _, final, _ = product.stop()
+        except BaseException:
+            product.kill()
+            raise
+        return final["text"]
+
+    # (9) long session
 
     def loop_pcm(self, seconds):
         pcm, files = b"", []
@@ -605,6 +663,9 @@ class Bench:
             summary["wer"] = {"ours": spread(ours_wer), "bare": spread([bare_wer]),
                               "bare_padded": spread(padded_wer)}
             summary["wer_delta"] = statistics.median(ours_wer) - bare_wer
+        if "input_rates" in self.results:
+            summary["input_rates"] = [{k: r[k] for k in ("rate", "channels", "wer")}
+                                      for r in self.results["input_rates"]]
         long = self.results.get("long")
         if long:
             samples = long["samples"]
@@ -729,7 +790,7 @@ def markdown(summary, options):
         row(f"{minutes:g}-minute session: peak RSS (MiB)", f"{long['maxrss_mib']:.1f}",
             f"{long['bare_maxrss_mib']:.1f}", f"{long['maxrss_mib'] / long['bare_maxrss_mib']:.2f}×",
             None, None)
-    lines = rows
+    lines = (rows if len(rows) > 2 else []) + markdown_input_rates(summary)
     if "long" in summary:
         long = summary["long"]
         lines += ["", "Long session, minute by minute: " + ", ".join(
@@ -737,6 +798,18 @@ def markdown(summary, options):
             for m in long["minutes"]) + f" ({long['partials']} partials, "
             f"{long['stdout_kib']:.0f} KiB of output)."]
     return "\n".join(lines)
+
+
+def markdown_input_rates(summary):
+    if "input_rates" not in summary:
+        return []
+    wer = {(r["rate"], r["channels"]): r["wer"] for r in summary["input_rates"]}
+    lines = ["", f"Word error rate by the microphone's format ({', '.join(RATE_REPORT_SET)}):",
+             "", "| microphone | mono | stereo |", "|---|---|---|"]
+    for rate in INPUT_RATES:
+        cells = [f"{wer[(rate, c)]:.3f}" if (rate, c) in wer else "—" for c in (1, 2)]
+        lines.append(f"| {rate / 1000:g} kHz | {cells[0]} | {cells[1]} |")
+    return lines
 
 
 def main():
@@ -748,7 +821,7 @@ def main():
                         help="fewer repetitions and a 1-minute long session")
     parser.add_argument("--long-seconds", type=float,
                         help="length of the long session (default 300; 60 with --quick; 0 skips it)")
-    parser.add_argument("--only", choices=["status", "sessions", "long"], action="append",
+    parser.add_argument("--only", choices=["status", "sessions", "rates", "long"], action="append",
                         help="run only these measurements (may repeat)")
     parser.add_argument("--json", help="where to write the figures (default: under /tmp)")
     options = parser.parse_args()
@@ -756,7 +829,7 @@ def main():
     long_seconds = options.long_seconds
     if long_seconds is None:
         long_seconds = 60.0 if options.quick else 300.0
-    only = set(options.only or ["status", "sessions", "long"])
+    only = set(options.only or ["status", "sessions", "rates", "long"])
     if long_seconds <= 0:
         only.discard("long")
     json_path = Path(options.json or time.strftime("/tmp/quorvane-bench-%Y%m%d-%H%M%S.json"))
@@ -772,6 +845,9 @@ def main():
             bench.log(f"sessions: {runs} × {len(bench.samples)} recordings, each with the bare "
                       "recognizer")
             bench.measure_sessions(runs)
+        if "rates" in only:
+            bench.log("input rates: " + ", ".join(f"{r / 1000:g}" for r in INPUT_RATES) + " kHz")
+            bench.measure_input_rates(options.quick)
         if "long" in only:
             bench.log(f"long session: {long_seconds:g} s")
             bench.measure_long(long_seconds)

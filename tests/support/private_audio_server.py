@@ -82,12 +82,14 @@ def librivox_samples():
     return samples
 
 
-def read_pcm(path):
-    """The samples of a 16 kHz mono 16-bit WAV file, as bytes."""
+def read_pcm(path, rate=RATE, channels=1):
+    """The samples of a 16-bit WAV file at `rate` with `channels`
+    (by default 16 kHz mono), as bytes."""
     with wave.open(str(path), "rb") as wav:
         shape = (wav.getframerate(), wav.getnchannels(), wav.getsampwidth())
-        if shape != (RATE, 1, FRAME_BYTES):
-            raise ValueError(f"{path}: need 16 kHz mono 16-bit, got {shape}")
+        if shape != (rate, channels, FRAME_BYTES):
+            raise ValueError(f"{path}: need {rate} Hz, {channels} channel(s), 16-bit; "
+                             f"got {shape}")
         return wav.readframes(wav.getnframes())
 
 
@@ -101,8 +103,14 @@ def _die_with_parent():
 
 
 class PrivateAudioServer:
-    def __init__(self, startup_timeout=10.0):
+    """The microphone delivers 16-bit samples at `rate` with `channels`
+    interleaved (by default 16 kHz mono, the recordings' own format)."""
+
+    def __init__(self, startup_timeout=10.0, rate=RATE, channels=1):
         self.startup_timeout = startup_timeout
+        self.rate = rate
+        self.channels = channels
+        self._chunk_bytes = int(rate * CHUNK_SECONDS) * FRAME_BYTES * channels
         self.dir = None
         self.socket = None
         self.fifo = None
@@ -136,7 +144,7 @@ class PrivateAudioServer:
             # The module makes the FIFO itself and refuses an existing one.
             "load-module module-null-sink sink_name=quorvane_speakers\n"
             "load-module module-pipe-source source_name=quorvane_microphone"
-            f" file={self.fifo} format=s16le rate={RATE} channels=1\n"
+            f" file={self.fifo} format=s16le rate={self.rate} channels={self.channels}\n"
             "set-default-sink quorvane_speakers\n"
             "set-default-source quorvane_microphone\n"
             # Loaded last: once its socket answers, the rest is in place.
@@ -201,12 +209,13 @@ class PrivateAudioServer:
             fd = os.open(self.fifo, os.O_WRONLY | os.O_NONBLOCK)
         except OSError:
             return
-        silence = bytes(CHUNK_BYTES)
+        chunk_bytes = self._chunk_bytes
+        silence = bytes(chunk_bytes)
         pending, done = b"", None
         next_write = time.monotonic()
         try:
             # A small pipe keeps the audio that waits for a client short.
-            fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, PIPE_BYTES)
+            fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, PIPE_BYTES * chunk_bytes // CHUNK_BYTES)
             while not self._stopping.is_set():
                 if not pending:
                     if done:
@@ -216,10 +225,10 @@ class PrivateAudioServer:
                         pending, done = self._queue.get_nowait()
                     except queue.Empty:
                         pass
-                chunk = pending[:CHUNK_BYTES] if pending else silence
+                chunk = pending[:chunk_bytes] if pending else silence
                 pending = pending[len(chunk):]
                 try:
-                    os.write(fd, chunk.ljust(CHUNK_BYTES, b"\0"))
+                    os.write(fd, chunk.ljust(chunk_bytes, b"\0"))
                 except BlockingIOError:
                     pass
                 next_write += CHUNK_SECONDS
@@ -236,10 +245,11 @@ class PrivateAudioServer:
                 done.set()
 
     def feed(self, path, wait=True):
-        """Plays a 16 kHz mono 16-bit WAV file into the default source at
-        real-time pace. Returns an Event set once it has been written."""
+        """Plays a 16-bit WAV file in the microphone's format into the
+        default source at real-time pace. Returns an Event set once it has
+        been written."""
         played = threading.Event()
-        self._queue.put((read_pcm(path), played))
+        self._queue.put((read_pcm(path, self.rate, self.channels), played))
         while wait and not played.wait(0.1):
             if not self._feeder.is_alive():
                 raise RuntimeError(f"the feeder stopped:\n{self.log()}")

@@ -62,13 +62,17 @@ std::vector<std::filesystem::path> modelSearchDirectories() {
 }
 
 std::optional<std::filesystem::path> findModelDirectory(const LanguageRegion& locale) {
-  for (const auto& directory : modelSearchDirectories()) {
-    if (locale.region.empty()) {
-      if (auto model = firstModelOfLanguage(directory, locale.language)) return model;
-    } else if (auto model = directory / (locale.language + "-" + locale.region);
-               isDirectory(model)) {
-      return model;
+  const std::vector<std::filesystem::path> directories = modelSearchDirectories();
+  if (!locale.region.empty()) {
+    for (const auto& directory : directories) {
+      auto model = directory / (locale.language + "-" + locale.region);
+      if (isDirectory(model)) return model;
     }
+  }
+  // A model of the language from another region serves far better than
+  // another language's, which would silently transcribe nonsense.
+  for (const auto& directory : directories) {
+    if (auto model = firstModelOfLanguage(directory, locale.language)) return model;
   }
   return std::nullopt;
 }

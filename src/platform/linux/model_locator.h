@@ -15,10 +15,11 @@ namespace quorvane::platform::linux_backend {
 // base directory rules ask.
 std::vector<std::filesystem::path> modelSearchDirectories();
 
-// The model directory for `locale`: the first search directory's
-// "<language>-<region>" (for example "en-us"), or for a bare language the
-// first in name order of that language's models there. None when no search
-// directory has one.
+// The model directory for `locale`: "<language>-<region>" (for example
+// "en-us") in the first search directory that has it; failing that (or for
+// a bare language), the first in name order of the language's models in
+// the first search directory that has one. None when no search directory
+// has a model of the language.
 std::optional<std::filesystem::path> findModelDirectory(const LanguageRegion& locale);
 
 }  // namespace quorvane::platform::linux_backend

@@ -3,14 +3,10 @@
 #include <samplerate.h>
 
 #include <cmath>
+#include <span>
 
 namespace quorvane::platform::linux_backend {
 namespace {
-
-// Of libsamplerate's band-limited converters the cheapest: its pass band
-// reaches 6.4 kHz at 16 kHz out, close to the 6.8 kHz the model's filter
-// bank uses, and it costs a fraction of the decoding.
-constexpr int kConverterType = SRC_SINC_FASTEST;
 
 void appendAsInt16(const float* samples, std::size_t count, std::vector<std::int16_t>& output) {
   std::size_t start = output.size();
@@ -20,12 +16,21 @@ void appendAsInt16(const float* samples, std::size_t count, std::vector<std::int
 
 }  // namespace
 
-SpeechFormatConverter::SpeechFormatConverter(AudioFormat input) : input_(input) {
+int SpeechFormatConverter::converterFor(double inputRate) {
+  // Chosen on three LibriVox recordings (bench/converter_quality.cc). From
+  // 8 and 11.025 kHz, with the noise floor, words wrong: fastest 0.636 and
+  // 0.491, medium 0.600 and 0.455, best 0.655 and 0.491; medium costs 0.004
+  // CPU s per audio s, 1 % of decoding. From above 16 kHz all three err on
+  // the same 0.327, and the fastest costs least (0.003 at 48 kHz, best 0.033).
+  return inputRate < kOutputRate ? SRC_SINC_MEDIUM_QUALITY : SRC_SINC_FASTEST;
+}
+
+SpeechFormatConverter::SpeechFormatConverter(AudioFormat input, int converterType) : input_(input) {
   if (!(input.sampleRate > 0) || !std::isfinite(input.sampleRate) || input.channels == 0) return;
   ratio_ = kOutputRate / input.sampleRate;
   if (input.sampleRate != kOutputRate) {
     int error = 0;
-    resampler_ = src_new(kConverterType, 1, &error);
+    resampler_ = src_new(converterType, 1, &error);
     if (resampler_ == nullptr || src_is_valid_ratio(ratio_) == 0) return;
   }
   valid_ = true;
@@ -67,6 +72,17 @@ bool SpeechFormatConverter::finish(std::vector<std::int16_t>& output) {
   return resample(&kNoInput, 0, true, output);
 }
 
+void SpeechFormatConverter::addNoiseFloor(std::span<float> samples) {
+  // Triangular noise, the sum of two uniform draws, as dither is made: no
+  // tone, and a peak of kNoiseFloorPeak steps.
+  constexpr float kScale = kNoiseFloorPeak / 32768.0f / static_cast<float>(std::minstd_rand::max());
+  for (float& sample : samples) {
+    auto first = static_cast<float>(noise_());
+    auto second = static_cast<float>(noise_());
+    sample += (first - second) * kScale;
+  }
+}
+
 bool SpeechFormatConverter::resample(const float* mono, std::size_t frames, bool endOfInput,
                                      std::vector<std::int16_t>& output) {
   // Room for this buffer's share and the filter's delay line, so that one
@@ -82,6 +98,7 @@ bool SpeechFormatConverter::resample(const float* mono, std::size_t frames, bool
     data.end_of_input = endOfInput ? 1 : 0;
     data.src_ratio = ratio_;
     if (src_process(resampler_, &data) != 0) return false;
+    if (ratio_ > 1.0) addNoiseFloor(std::span(resampled_).first(data.output_frames_gen));
     appendAsInt16(resampled_.data(), static_cast<std::size_t>(data.output_frames_gen), output);
     auto used = static_cast<std::size_t>(data.input_frames_used);
     mono += used;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/linux/dictionary_text.h"
 #include "platform/linux/sphinx_api.h"
 
 namespace quorvane::platform::linux_backend {
@@ -93,7 +94,7 @@ bool SphinxDecoder::endUtterance() {
 
 std::string SphinxDecoder::hypothesis() const {
   const char* words = api_.ps_get_hyp(decoder_, nullptr);
-  return words == nullptr ? std::string() : std::string(words);
+  return words == nullptr ? std::string() : dictionaryTextAsUtf8(words);
 }
 
 }  // namespace quorvane::platform::linux_backend

@@ -20,9 +20,6 @@ std::shared_ptr<Recognizer> SphinxSpeechService::defaultRecognizer() {
   std::optional<LanguageRegion> locale = parseLanguageRegion(userLocaleIdentifier());
   if (!locale) return nullptr;
   std::optional<std::filesystem::path> model = findModelDirectory(*locale);
-  // Someone who speaks British English is better served by an American
-  // model than by none.
-  if (!model && !locale->region.empty()) model = findModelDirectory({locale->language, ""});
   if (!model) return nullptr;
   return std::make_shared<SphinxRecognizer>(mainQueue_, *model);
 }

@@ -19,11 +19,12 @@ class SphinxSpeechService final : public SpeechService {
     handler(kAuthorized);
   }
 
-  // The model of the identifier's language and region; for a bare
-  // language, that language's first model.
+  // The model of the identifier's language and region, else one of the
+  // same language in another region; none when the language has no model,
+  // so that the caller falls back on the default recognizer.
   std::shared_ptr<Recognizer> recognizer(const std::string& localeIdentifier) override;
 
-  // The model of the user's locale, else the first of the user's language.
+  // The model for the user's locale, found the same way.
   std::shared_ptr<Recognizer> defaultRecognizer() override;
 
   std::shared_ptr<RecognitionRequest> makeBufferRequest() override;

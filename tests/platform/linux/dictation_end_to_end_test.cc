@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,69 @@ TEST(LinuxDictationTest, LocaleWithoutAModelFallsBackToTheUsersLanguage) {
   ProcessOutcome outcome = dictate(server, "fr-FR", speech.samples, speech.transcript,
                                    withLocale(server.clientEnvironment(), "C.UTF-8"));
   expectRecognized(outcome, speech.transcript);
+}
+
+// `listen en-GB` for a German-speaking user with the US English model: the
+// request's language comes before the user's, whether or not the user's
+// language has a model (here one that loads nothing, so that using it
+// shows as an empty "final").
+TEST(LinuxDictationTest, RegionWithoutAModelTakesTheLanguageBeforeTheUsers) {
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  const std::filesystem::path installed = "/usr/share/pocketsphinx/model/en-us";
+  for (bool germanModel : {false, true}) {
+    SCOPED_TRACE(germanModel ? "with a German model" : "without a German model");
+    TemporaryDirectory dataHome;
+    std::filesystem::create_directory_symlink(
+        installed, dataHome.makeDirectory("pocketsphinx/model") / "en-us");
+    if (germanModel) {
+      std::filesystem::path german = dataHome.makeDirectory("pocketsphinx/model/de-de");
+      std::filesystem::create_directory_symlink(installed / "en-us", german / "de-de");
+      dataHome.writeFile(german / "de-de.lm.bin", "no language model");
+      dataHome.writeFile(german / "de.dict", "no dictionary");
+    }
+    Environment environment = withLocale(server.clientEnvironment(), "de_DE.UTF-8");
+    environment["XDG_DATA_HOME"] = dataHome.path().string();
+    environment["XDG_DATA_DIRS"] = dataHome.makeDirectory("none").string();
+    expectRecognized(dictate(server, "en-GB", speech.samples, speech.transcript, environment),
+                     speech.transcript);
+  }
+}
+
+// A model whose dictionary and language model spell some words in Latin-1:
+// the sentence's words alone, over the installed acoustic model. The host
+// gets them in UTF-8.
+TEST(LinuxDictationTest, Latin1DictionaryWordsReachTheHostAsUtf8) {
+  const char* const latin1Words[] = {"h\xe9", "was",      "n\xf4t", "an",
+                                     "ill",   "disposed", "young",  "m\xe0n"};
+  const char* const pronunciations[] = {"HH IY", "W AA Z",          "N AA T",  "AE N",
+                                        "IH L",  "D IH S P OW Z D", "Y AH NG", "M AE N"};
+  std::string dictionary;
+  std::string languageModel = "\\data\\\nngram 1=10\n\n\\1-grams:\n-1.0 </s>\n-99 <s>\n";
+  for (std::size_t i = 0; i < std::size(latin1Words); ++i) {
+    dictionary += std::string(latin1Words[i]) + " " + pronunciations[i] + "\n";
+    languageModel += std::string("-1.0 ") + latin1Words[i] + "\n";
+  }
+  languageModel += "\n\\end\\\n";
+  TemporaryDirectory dataHome;
+  std::filesystem::path model = dataHome.makeDirectory("pocketsphinx/model/en-us");
+  std::filesystem::create_directory_symlink("/usr/share/pocketsphinx/model/en-us/en-us",
+                                            model / "en-us");
+  dataHome.writeFile(model / "words.dict", dictionary);
+  dataHome.writeFile(model / "words.lm", languageModel);
+
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  Environment environment = withLocale(server.clientEnvironment());
+  environment["XDG_DATA_HOME"] = dataHome.path().string();
+  environment["XDG_DATA_DIRS"] = dataHome.makeDirectory("none").string();
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  const std::string utf8Transcript = "h\xc3\xa9 was n\xc3\xb4t an ill disposed young m\xc3\xa0n";
+  ProcessOutcome outcome = dictate(server, "en-US", speech.samples, utf8Transcript, environment);
+  expectRecognized(outcome, utf8Transcript);
+  EXPECT_NE(valueOf(outcome, "final", "text").value_or("").find("\xc3"), std::string::npos)
+      << "no accented word recognized";
 }
 
 TEST(LinuxDictationTest, CancelWhileSpeakingEndsTheRun) {

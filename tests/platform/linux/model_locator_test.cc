@@ -82,12 +82,23 @@ TEST_F(ModelLocatorTest, BareLanguageTakesItsFirstModelByName) {
   EXPECT_EQ(findModelDirectory({"eng", ""}), modelPath("system", "eng-xx"));
 }
 
-TEST_F(ModelLocatorTest, NoModelOfTheLanguageOrRegionFindsNone) {
+TEST_F(ModelLocatorTest, NoModelOfTheLanguageFindsNone) {
   installModel("system", "en-us");
   root_.writeFile("system/pocketsphinx/model/fr-fr");  // a file, not a model
   EXPECT_EQ(findModelDirectory({"fr", "fr"}), std::nullopt);
   EXPECT_EQ(findModelDirectory({"fr", ""}), std::nullopt);
-  EXPECT_EQ(findModelDirectory({"en", "gb"}), std::nullopt);
+}
+
+// Language and region anywhere first, then the language in any region.
+TEST_F(ModelLocatorTest, RegionWithoutAModelFallsBackToTheLanguage) {
+  installModel("system", "en-us");
+  installModel("system", "de-de");
+  EXPECT_EQ(findModelDirectory({"en", "gb"}), modelPath("system", "en-us"));
+  EXPECT_EQ(findModelDirectory({"de", "at"}), modelPath("system", "de-de"));
+  installModel("local", "en-in");
+  EXPECT_EQ(findModelDirectory({"en", "gb"}), modelPath("local", "en-in"));
+  installModel("system", "en-gb");
+  EXPECT_EQ(findModelDirectory({"en", "gb"}), modelPath("system", "en-gb"));
 }
 
 TEST_F(ModelLocatorTest, CompleteModelNamesItsFiles) {
@@ -132,14 +143,15 @@ TEST_F(ModelLocatorTest, ServiceFindsModelsForLocaleIdentifiers) {
   SphinxSpeechService speech(mainQueue);
   installModel("system", "en-us");
   installModel("system", "zh-tw");
-  for (const char* identifier : {"en-US", "en_us", "EN-us", "en-US-POSIX", "en", "zh-Hant-TW"}) {
+  for (const char* identifier :
+       {"en-US", "en_us", "EN-us", "en-US-POSIX", "en", "zh-Hant-TW", "en-GB", "zh-CN"}) {
     std::shared_ptr<Recognizer> recognizer = speech.recognizer(identifier);
     ASSERT_TRUE(recognizer) << identifier;
     EXPECT_TRUE(recognizer->isAvailable()) << identifier;
     EXPECT_TRUE(recognizer->supportsOnDeviceRecognition()) << identifier;
   }
   EXPECT_EQ(speech.recognizer("fr-FR"), nullptr);
-  EXPECT_EQ(speech.recognizer("en-GB"), nullptr);
+  EXPECT_EQ(speech.recognizer("fr"), nullptr);
 }
 
 TEST_F(ModelLocatorTest, IncompleteModelIsFoundButUnavailable) {

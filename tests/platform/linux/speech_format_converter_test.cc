@@ -66,6 +66,18 @@ TEST(SpeechFormatConverterTest, ResamplesToSixteenKilohertzKeepingLengthAndPitch
   }
 }
 
+// Upsampled silence carries a faint noise floor, only upsampled audio does,
+// and each session's floor is the same.
+TEST(SpeechFormatConverterTest, UpsampledAudioAloneGetsAFaintNoiseFloor) {
+  for (double rate : {8000.0, 11025.0, 16000.0, 48000.0}) {
+    std::vector<float> silence(static_cast<std::size_t>(rate), 0.0f);
+    std::vector<std::int16_t> output = convert({rate, 1}, silence, 4096);
+    EXPECT_LE(peak(output, 0), SpeechFormatConverter::kNoiseFloorPeak) << rate;
+    EXPECT_EQ(peak(output, 0) > 0, rate < 16000.0) << rate;
+    EXPECT_EQ(output, convert({rate, 1}, silence, 333)) << rate;
+  }
+}
+
 TEST(SpeechFormatConverterTest, BufferBoundariesLeaveNoTrace) {
   std::vector<float> input = sine(48000.0, 1, 1000.0, 1.0);
   std::vector<std::int16_t> whole = convert({48000.0, 1}, input, input.size());
