@@ -65,11 +65,11 @@ class Host {
   // Ends the input and waits until the control thread has stopped reading,
   // its thread gone, without ending the process.
   void closeAndAwaitTheEndOfReading() {
+    // The control thread can only end after the close; other threads (a
+    // sanitizer's own) stay.
+    std::ptrdiff_t threads = threadCount();
     ::close(ends_[1]);
-    namespace fs = std::filesystem;
-    while (std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()) > 1) {
-      std::this_thread::yield();
-    }
+    while (threadCount() >= threads) std::this_thread::yield();
     mark("reading ended");
   }
 
@@ -80,6 +80,11 @@ class Host {
   }
 
  private:
+  static std::ptrdiff_t threadCount() {
+    namespace fs = std::filesystem;
+    return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
+  }
+
   void waitUntilTaken() {
     int unread = 0;
     while (::ioctl(ends_[1], FIONREAD, &unread) == 0 && unread > 0) std::this_thread::yield();
