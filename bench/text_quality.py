@@ -405,9 +405,10 @@ def wait_until_idle(pid, window=0.4, samples=8, longest=20.0):
 
 
 class Runner:
-    def __init__(self, binary, work):
+    def __init__(self, binary, work, cache=None):
         self.binary = binary
         self.work = Path(work)
+        self.cache = cache
         for sub in ("home", "data"):
             (self.work / sub).mkdir(exist_ok=True)
         self.bare_exe = shutil.which(core.BARE)
@@ -448,22 +449,36 @@ class Runner:
 
     def bare(self, wav):
         """pocketsphinx_continuous on the audio the session records: the
-        file with the silence around it."""
-        padded = self.work / f"padded-{os.getpid()}-{threading.get_ident()}.wav"
-        core.write_wav(padded, core.silence(core.LEAD_PAD) + read_pcm(wav) +
-                       core.silence(core.TRAIL_PAD))
+        file with the silence around it. It is deterministic: its text is
+        kept in the cache, keyed by the audio, the program and the model."""
+        pcm = core.silence(core.LEAD_PAD) + read_pcm(wav) + core.silence(core.TRAIL_PAD)
+        command = [self.bare_exe, "-hmm", str(core.MODEL / "en-us"), "-lm",
+                   str(core.MODEL / "en-us.lm.bin"), "-dict",
+                   str(core.MODEL / "cmudict-en-us.dict"), "-infile"]
+        key = hashlib.sha1(pcm)
+        for path in [Path(self.bare_exe), *(core.MODEL / p for p in (
+                "en-us/mdef", "en-us/means", "en-us.lm.bin", "cmudict-en-us.dict"))]:
+            stat = path.stat()
+            key.update(f"{path}|{stat.st_size}|{stat.st_mtime_ns}".encode())
+        cached = self.cache / f"bare-{key.hexdigest()}.txt" if self.cache else None
+        if cached and cached.exists():
+            return {"text": cached.read_text(), "cached": True}
+        padded = self.work / f"padded-{threading.get_ident()}.wav"
+        core.write_wav(padded, pcm)
         try:
-            out = subprocess.run(
-                [self.bare_exe, "-hmm", str(core.MODEL / "en-us"), "-lm",
-                 str(core.MODEL / "en-us.lm.bin"), "-dict", str(core.MODEL / "cmudict-en-us.dict"),
-                 "-infile", str(padded)],
-                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                check=True).stdout
+            out = subprocess.run(command + [str(padded)], stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 check=True).stdout
         except subprocess.CalledProcessError as error:
             raise TextBenchError(f"{core.BARE} failed on {wav}: {error.returncode}") from None
         finally:
             padded.unlink(missing_ok=True)
-        return {"text": " ".join(out.decode(errors="replace").split())}
+        text = " ".join(out.decode(errors="replace").split())
+        if cached:
+            partial = cached.with_suffix(f".{threading.get_ident()}.part")
+            partial.write_text(text)
+            os.replace(partial, cached)
+        return {"text": text, "cached": False}
 
     def run(self, tasks, jobs, log):
         """Runs every task: `jobs` sessions at a time, each worker with its
@@ -499,6 +514,9 @@ class Runner:
             t.start()
         for t in threads:
             t.join()
+        waiting = sum(1 for _, f in bare_futures if not f.done())
+        if waiting and not errors:
+            log(f"  the bare recognizer: {waiting} files to go")
         for task, future in bare_futures:
             if errors:
                 future.cancel()
@@ -641,7 +659,7 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
     audio = sum(len(read_pcm(t.wav)) / FRAME_BYTES / RATE for t in tasks)
     log(f"text quality: {len(tasks)} sessions, {audio:.0f} s of audio, {jobs} at a time")
     with tempfile.TemporaryDirectory(prefix="quorvane-textbench-") as work:
-        Runner(binary, work).run(tasks, jobs, log)
+        Runner(binary, work, speaker.cache).run(tasks, jobs, log)
     summary = summarize(tasks)
     return {
         "set": set_name,
