@@ -298,6 +298,8 @@ def rates(counts):
         "meant_as_words": counts.get("meant_as_words", 0),
         "kept_as_words": counts.get("kept_as_words", 0),
         "wrongly_marked": counts.get("wrongly_marked", 0),
+        "final_is_last_partial": ratio(counts.get("final_is_last_partial", 0),
+                                       counts.get("sessions", 0)),
         "auto_recall": ratio(counts.get("auto_matched", 0), counts.get("auto_marks", 0)),
         "marks": {name: {"reference": n, "text": h,
                          "precision": ratio(m, h), "recall": ratio(m, n)}
@@ -532,12 +534,18 @@ class Runner:
 def summarize(tasks):
     groups = {}
     for task in tasks:
-        voice_keys = [task.voice] + (["all"] if task.voice != "librivox" else [])
+        voice_keys = [task.voice] + (["all", f"kind:{task.item.kind}"]
+                                     if task.voice != "librivox" else [])
         for system in ("ours", "bare"):
             result = getattr(task, system)
             if result is None:
                 continue
             counts = score(task.item, result["text"])
+            if system == "ours":
+                # Partials carry the same text as the final but for the
+                # decoder's last changes.
+                counts["sessions"] = 1
+                counts["final_is_last_partial"] = int(result["text"] == result["last_partial"])
             result["counts"] = counts
             for voice in voice_keys:
                 group = groups.setdefault(voice, {}).setdefault(system, {})
@@ -607,6 +615,13 @@ def markdown(summary, set_name, voices):
                      f"{num(o['plain_wer'])} / {num(b['plain_wer'])} | "
                      f"{num(o['cased_wer'])} / {num(b['cased_wer'])} | {fer} | {ratio_} | "
                      f"{commands} | {as_words} | {meant} |")
+    kinds = [k for k in summary if k.startswith("kind:")]
+    lines += ["", "| sentences (all voices) | WER | FER | cased WER |", "|---|---|---|---|"]
+    for kind in kinds:
+        o, b = summary[kind]["ours"], summary[kind]["bare"]
+        lines.append(f"| {kind[5:]} | {num(o['wer'])} / {num(b['wer'])} | "
+                     f"{num(o['fer'])} / {num(b['fer'])} | "
+                     f"{num(o['cased_wer'])} / {num(b['cased_wer'])} |")
     o = summary["all"]["ours"]
     lines += ["", "| mark (all voices, ours) | in reference | in text | precision | recall |",
               "|---|---|---|---|---|"]
@@ -616,6 +631,8 @@ def markdown(summary, set_name, voices):
     lines.append(f"| *spoken marks* | {o['commands']} |  |  | {pct(o['commands_converted'], 0)} |")
     auto = o["counts"].get("auto_marks", 0)
     lines.append(f"| *marks left to pauses* | {auto} |  |  | {pct(o['auto_recall'], 0)} |")
+    lines += ["", f"The final text is the last partial's in {pct(o['final_is_last_partial'], 0)} "
+              "of the sessions."]
     lines += ["", "| target (all voices) | measured | met |", "|---|---|---|"]
     for target, measured, met in targets(summary, set_name):
         lines.append(f"| {target} | {measured} | {'yes' if met else '**no**'} |")
