@@ -695,6 +695,24 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
     }
 
 
+def rescore(path):
+    """The report of an earlier run, its figures computed again from its
+    texts with the current sentences and metrics."""
+    report = json.loads(Path(path).read_text())
+    items = {(name, i.id): i for name in (report["set"], "librivox") for i in load_set(name)}
+    tasks = []
+    for entry in report["items"]:
+        name = "librivox" if entry["voice"] == "librivox" else report["set"]
+        task = Task(entry["voice"], items[(name, entry["id"])], None)
+        task.ours, task.bare = entry["ours"], entry["bare"]
+        task.ours.setdefault("last_partial", task.ours["text"])
+        tasks.append(task)
+    report["summary"] = summarize(tasks)
+    report["targets"] = [{"target": t, "measured": m, "met": ok}
+                         for t, m, ok in targets(report["summary"], report["set"])]
+    return report
+
+
 def show_items(report):
     for entry in report["items"]:
         o, b = entry["ours"], entry["bare"]
@@ -750,10 +768,20 @@ def main():
     parser.add_argument("--json", help="where to write the figures and every text")
     parser.add_argument("--show", action="store_true", help="print every text next to its reference")
     parser.add_argument("--check", action="store_true", help="check the corpus and the metrics only")
+    parser.add_argument("--rescore", metavar="JSON",
+                        help="no run: the figures of an earlier run's JSON, computed again")
     options = parser.parse_args()
     tm.self_test()
     if options.check:
         sys.exit(0 if check() else 1)
+    if options.rescore:
+        report = rescore(options.rescore)
+        if options.show:
+            show_items(report)
+        print(markdown(report["summary"], report["set"], report["voices"]))
+        if options.json:
+            Path(options.json).write_text(json.dumps(report, indent=1))
+        return
     binary = Path(options.binary)
     if not binary.is_absolute():
         binary = (core.ROOT / binary).resolve() if not binary.exists() else binary.resolve()
