@@ -61,7 +61,8 @@ TEXT_DIR = HERE / "text"
 LIBRIVOX_DIR = Path("/usr/share/pocketsphinx/test/data/librivox")
 SHORT_PAUSE = 0.3  # "/": a breath, a thinking pause, the pause after a command
 SENTENCE_PAUSE = 0.8  # "//": between sentences
-EDGE = 0.05  # silence kept at each end of a spoken stretch
+EDGE = 0.1  # silence kept at each end of a spoken stretch, part of the pause
+TRIM_DB = -60  # the level below which a voice's own lead-in and tail count as silence
 
 # name: (engine, voice, speed). espeak-ng speed is words per minute, flite's
 # a duration stretch. PocketSphinx understands espeak-ng's Klatt voices;
@@ -324,7 +325,8 @@ class Voices:
 
     def stretch(self, name, words):
         engine, voice, speed = VOICES[name]
-        key = hashlib.sha1(f"{engine}|{voice}|{speed}|{' '.join(words)}|{EDGE}".encode()).hexdigest()
+        key = hashlib.sha1(f"{engine}|{voice}|{speed}|{' '.join(words)}|{EDGE}|{TRIM_DB}".encode())
+        key = key.hexdigest()
         out = self.cache / f"stretch-{key}.wav"
         if out.exists():
             return read_pcm(out)
@@ -339,20 +341,24 @@ class Voices:
             subprocess.run(command, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
             converted = Path(work) / "16k.wav"
-            # Silence trimmed at both ends, so the pauses are only ours.
+            # The voice's own silence trimmed at both ends, so the pauses are
+            # ours; a higher level clips soft sounds ("h", a final "p").
+            trim = ["silence", "1", "0.01", f"{TRIM_DB}d"]
             subprocess.run(["sox", "-V1", str(raw), "-r", str(RATE), "-c", "1", "-b", "16",
-                            str(converted), "silence", "1", "0.01", "-45d", "reverse",
-                            "silence", "1", "0.01", "-45d", "reverse", "pad", str(EDGE), str(EDGE)],
+                            str(converted), *trim, "reverse", *trim, "reverse",
+                            "pad", str(EDGE), str(EDGE)],
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             os.replace(converted, out)
         return read_pcm(out)
 
     def speak(self, name, item):
         """The WAV file of an item in a voice, pauses as silence."""
-        key = hashlib.sha1(repr((VOICES[name], item.chunks, EDGE)).encode()).hexdigest()
+        key = hashlib.sha1(repr((VOICES[name], item.chunks, EDGE, TRIM_DB)).encode()).hexdigest()
         out = self.cache / f"{name}-{item.id}-{key[:12]}.wav"
         if not out.exists():
-            pcm = b"".join(self.stretch(name, words) + core.silence(pause)
+            # Each stretch ends and starts with EDGE of silence: a pause
+            # between two is the silence in between and both edges.
+            pcm = b"".join(self.stretch(name, words) + core.silence(max(0.0, pause - 2 * EDGE))
                            for words, pause in item.chunks)
             partial = out.with_suffix(".part")
             core.write_wav(partial, pcm)
