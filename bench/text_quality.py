@@ -447,7 +447,10 @@ class Runner:
             waited = core.now() - last_audio
             stop_at, final_at, final, _ = product.stop()
         except BaseException:
-            product.kill()
+            try:
+                product.kill()
+            except ChildProcessError:  # already reaped
+                pass
             raise
         partials = [m["text"] for _, m in product.messages if m.get("type") == "partial"]
         return {"text": final["text"], "partials": len(partials),
@@ -508,7 +511,13 @@ class Runner:
                             task = todo.get_nowait()
                         except queue.Empty:
                             return
-                        task.ours = self.session(server, task.wav)
+                        try:
+                            task.ours = self.session(server, task.wav)
+                        except (core.BenchError, TextBenchError) as error:
+                            # One failed session costs its sentence, not the run.
+                            task.ours = {"text": "", "last_partial": "", "error": str(error),
+                                         "stop_after_s": 0.0}
+                            log(f"  {task.voice} {task.item.id}: {error}")
                         with lock:
                             done[0] += 1
                             log(f"  {done[0]}/{len(tasks)} {task.voice} {task.item.id} "
@@ -551,6 +560,7 @@ def summarize(tasks):
                 # Partials carry the same text as the final but for the
                 # decoder's last changes.
                 counts["sessions"] = 1
+                counts["failed"] = int("error" in result)
                 counts["final_is_last_partial"] = int(result["text"] == result["last_partial"])
             result["counts"] = counts
             for voice in voice_keys:
@@ -639,6 +649,10 @@ def markdown(summary, set_name, voices):
     lines.append(f"| *marks left to pauses* | {auto} |  |  | {pct(o['auto_recall'], 0)} |")
     lines += ["", f"The final text is the last partial's in {pct(o['final_is_last_partial'], 0)} "
               "of the sessions."]
+    failed = sum(summary[v]["ours"]["counts"].get("failed", 0) for v in ("all", "librivox")
+                 if v in summary)
+    if failed:
+        lines.append(f"**{failed} sessions failed** (an empty text each; see the JSON).")
     lines += ["", "| target (all voices) | measured | met |", "|---|---|---|"]
     for target, measured, met in targets(summary, set_name):
         lines.append(f"| {target} | {measured} | {'yes' if met else '**no**'} |")
