@@ -804,8 +804,9 @@ def main():
         report["text_quality"] = text
     json_path.write_text(json.dumps(report, indent=1))
     m = report["machine"]
-    print(markdown(summary, options))
-    print()
+    if summary:
+        print(markdown(summary, options))
+        print()
     if text:
         import text_quality
         print(text_quality.markdown(text["summary"], text["set"], text["voices"]))
