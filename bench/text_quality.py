@@ -167,10 +167,10 @@ def analyse(item):
     # its kind after as many words is the one it stands for.
     inside = {k for s, e, _ in item.commands for k in range(s, e)}
     pending, plain_before = [], 0
-    for k, w in enumerate(item.said):
-        start = next((c for c in item.commands if c[0] == k), None)
-        if start:
-            pending.append((plain_before, start[2]))
+    for k in range(len(item.said)):
+        command = next((c for c in item.commands if c[0] == k), None)
+        if command:
+            pending.append((plain_before, command[2]))
         if k not in inside:
             plain_before += 1
     words_before, word_tokens = 0, []
