@@ -493,15 +493,22 @@ class Runner:
 
     def run(self, tasks, jobs, log):
         """Runs every task: `jobs` sessions at a time, each worker with its
-        own audio server; the bare recognizer alongside, one file at a time."""
+        own audio server; the bare recognizer alongside."""
         todo = queue.Queue()
         for task in tasks:
             todo.put(task)
         errors = []
         done = [0]
         lock = threading.Lock()
-        bare_pool = concurrent.futures.ThreadPoolExecutor(max_workers=1)
-        bare_futures = [(t, bare_pool.submit(self.bare, t.wav)) for t in tasks]
+        # One bare run at a time beside the sessions, two once they are over.
+        bare_slots = threading.Semaphore(1)
+
+        def bare(wav):
+            with bare_slots:
+                return self.bare(wav)
+
+        bare_pool = concurrent.futures.ThreadPoolExecutor(max_workers=2)
+        bare_futures = [(t, bare_pool.submit(bare, t.wav)) for t in tasks]
 
         def worker():
             try:
@@ -531,6 +538,7 @@ class Runner:
             t.start()
         for t in threads:
             t.join()
+        bare_slots.release()
         waiting = sum(1 for _, f in bare_futures if not f.done())
         if waiting and not errors:
             log(f"  the bare recognizer: {waiting} files to go")
