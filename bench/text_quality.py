@@ -617,9 +617,13 @@ def num(value, digits=3):
 def targets(summary, set_name):
     """[(target, measured, met)] over all TTS voices."""
     ours, bare = summary["all"]["ours"], summary["all"]["bare"]
+
+    def errors(r):
+        c = r["counts"]
+        return f"{num(r['wer'])} ({c.get('word_errors', 0)}/{c.get('words', 0)})"
+
     rows = [
-        ("WER ≤ bare", f"{num(ours['wer'])} vs {num(bare['wer'])}",
-         ours["wer"] <= bare["wer"] + 1e-9),
+        ("WER ≤ bare", f"{errors(ours)} vs {errors(bare)}", ours["wer"] <= bare["wer"] + 1e-9),
         ("WER without commands ≤ bare", f"{num(ours['plain_wer'])} vs {num(bare['plain_wer'])}",
          ours["plain_wer"] is not None and ours["plain_wer"] <= bare["plain_wer"] + 1e-9),
         (f"FER ≤ {TARGET_FER_RATIO}× WER", f"{num(ours.get('fer_over_wer'), 2)}×",
@@ -630,7 +634,7 @@ def targets(summary, set_name):
     ]
     if "librivox" in summary:
         lv = summary["librivox"]
-        rows.insert(1, ("LibriVox WER ≤ bare", f"{num(lv['ours']['wer'])} vs {num(lv['bare']['wer'])}",
+        rows.insert(1, ("LibriVox WER ≤ bare", f"{errors(lv['ours'])} vs {errors(lv['bare'])}",
                         lv["ours"]["wer"] <= lv["bare"]["wer"] + 1e-9))
     return rows
 
