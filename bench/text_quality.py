@@ -703,7 +703,7 @@ def build_tasks(items, voices_, speaker, librivox):
 
 
 def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=True,
-            cache=None, only=None, log=lambda text: None):
+            cache=None, only=None, log=lambda text: None, bare_cache=True):
     """Runs the section; returns the report (summary, every text)."""
     binary = Path(binary)
     if not os.access(binary, os.X_OK):
@@ -731,7 +731,7 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
     audio = sum(len(read_pcm(t.wav)) / FRAME_BYTES / RATE for t in tasks)
     log(f"text quality: {len(tasks)} sessions, {audio:.0f} s of audio, {jobs} at a time")
     with tempfile.TemporaryDirectory(prefix="quorvane-textbench-") as work:
-        Runner(binary, work, speaker.cache).run(tasks, jobs, log)
+        Runner(binary, work, speaker.cache if bare_cache else None).run(tasks, jobs, log)
     summary = summarize(tasks)
     return {
         "set": set_name,
@@ -820,6 +820,8 @@ def main():
     parser.add_argument("--no-librivox", action="store_true", help="skip the recordings")
     parser.add_argument("--cache", help="where spoken audio is kept "
                         "(default: /tmp/quorvane-text-audio)")
+    parser.add_argument("--no-bare-cache", action="store_true",
+                        help="run the bare recognizer on every file, not its kept texts")
     parser.add_argument("--json", help="where to write the figures and every text")
     parser.add_argument("--show", action="store_true", help="print every text next to its reference")
     parser.add_argument("--check", action="store_true", help="check the corpus and the metrics only")
@@ -843,7 +845,8 @@ def main():
     report = measure(binary, options.set, options.voices.split(",") if options.voices else None,
                      options.quick, options.jobs, not options.no_librivox, options.cache,
                      set(options.only.split(",")) if options.only else None,
-                     log=lambda text: print(text, file=sys.stderr, flush=True))
+                     log=lambda text: print(text, file=sys.stderr, flush=True),
+                     bare_cache=not options.no_bare_cache)
     if options.show:
         show_items(report)
     print(markdown(report["summary"], options.set, report["voices"]))
