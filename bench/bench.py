@@ -10,8 +10,9 @@ over the repetitions; every comparison is a ratio of two figures from this
 one run. Prints a Markdown table and writes the figures, with every raw
 sample, as JSON to a file whose path it prints.
 
-    scripts/bench                       # full run, about 15 minutes
-    scripts/bench --quick               # 2 repetitions, a 1-minute long session
+    scripts/bench                       # full run, about 25 minutes
+    scripts/bench --quick               # 2 repetitions, a 1-minute long session,
+                                        # half the text-quality sentences in 2 voices
     scripts/bench --binary build-bench/quorvane-dictation --json out.json
 
 What each row measures:
@@ -47,6 +48,10 @@ What each row measures:
                    minutes; /proc/<pid>/stat utime+stime and VmRSS sampled
                    every second; CPU per audio second per minute, last minute
                    vs first, and resident memory over time
+  text quality     dictation sentences spoken by TTS voices, and the LibriVox
+                   recordings: word, cased-word and formatted error rates,
+                   punctuation precision and recall, spoken commands turned
+                   into marks (text_quality.py, which also runs alone)
 """
 
 import argparse
@@ -821,15 +826,18 @@ def main():
                         help="fewer repetitions and a 1-minute long session")
     parser.add_argument("--long-seconds", type=float,
                         help="length of the long session (default 300; 60 with --quick; 0 skips it)")
-    parser.add_argument("--only", choices=["status", "sessions", "rates", "long"], action="append",
+    parser.add_argument("--only", choices=["status", "sessions", "rates", "long", "text"], action="append",
                         help="run only these measurements (may repeat)")
+    parser.add_argument("--text-set", default="test", choices=["dev", "test"],
+                        help="the dictation sentences of the text-quality section "
+                        "(default: %(default)s; dev is for tuning)")
     parser.add_argument("--json", help="where to write the figures (default: under /tmp)")
     options = parser.parse_args()
     runs = options.runs or (2 if options.quick else 5)
     long_seconds = options.long_seconds
     if long_seconds is None:
         long_seconds = 60.0 if options.quick else 300.0
-    only = set(options.only or ["status", "sessions", "rates", "long"])
+    only = set(options.only or ["status", "sessions", "rates", "long", "text"])
     if long_seconds <= 0:
         only.discard("long")
     json_path = Path(options.json or time.strftime("/tmp/quorvane-bench-%Y%m%d-%H%M%S.json"))
@@ -837,6 +845,7 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     bench = Bench(options)
     started = datetime.datetime.now()
+    text = None
     try:
         if "status" in only:
             bench.log(f"status: {runs * 10} runs, each next to /bin/true")
@@ -851,6 +860,10 @@ def main():
         if "long" in only:
             bench.log(f"long session: {long_seconds:g} s")
             bench.measure_long(long_seconds)
+        if "text" in only:
+            import text_quality
+            text = text_quality.measure(bench.binary, options.text_set, quick=options.quick,
+                                        log=bench.log)
     finally:
         bench.close()
     summary = bench.summarize()
@@ -863,10 +876,17 @@ def main():
         "summary": summary,
         "raw": bench.results,
     }
+    if text:
+        report["text_quality"] = text
     json_path.write_text(json.dumps(report, indent=1))
     m = report["machine"]
-    print(markdown(summary, options))
-    print()
+    if summary:
+        print(markdown(summary, options))
+        print()
+    if text:
+        import text_quality
+        print(text_quality.markdown(text["summary"], text["set"], text["voices"]))
+        print()
     load = os.getloadavg()
     print(f"{m['nproc']} cores, {m['cpu']}, Debian {m['debian']}; load average "
           f"{m['load_average'][0]:.1f} at the start, {load[0]:.1f} at the end; {runs} runs; "
@@ -875,7 +895,8 @@ def main():
 
 
 if __name__ == "__main__":
+    import text_quality  # noqa: E402  (it loads this file as the module "bench")
     try:
         main()
-    except BenchError as error:
+    except (BenchError, text_quality.core.BenchError, text_quality.TextBenchError) as error:
         sys.exit(f"bench: {error}")

@@ -118,6 +118,7 @@ class PrivateAudioServer:
         self._queue = queue.Queue()
         self._stopping = threading.Event()
         self._feeder = None
+        self.dropped_speech_bytes = 0  # speech the pipe had no room for
 
     @property
     def env(self):
@@ -225,12 +226,16 @@ class PrivateAudioServer:
                         pending, done = self._queue.get_nowait()
                     except queue.Empty:
                         pass
+                speech = bool(pending)
                 chunk = pending[:chunk_bytes] if pending else silence
                 pending = pending[len(chunk):]
                 try:
                     os.write(fd, chunk.ljust(chunk_bytes, b"\0"))
                 except BlockingIOError:
-                    pass
+                    # The daemon is not reading: nobody records, or it is
+                    # starved of CPU. Speech lost so is counted.
+                    if speech:
+                        self.dropped_speech_bytes += len(chunk)
                 next_write += CHUNK_SECONDS
                 delay = next_write - time.monotonic()
                 if delay > 0:

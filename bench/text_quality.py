@@ -1,0 +1,864 @@
+#!/usr/bin/env python3
+"""Text quality of quorvane-dictation: words, capitals, marks and numbers.
+
+Speaks the dictation sentences of bench/text/ (dev.tsv for tuning,
+test.tsv for reporting) with several espeak-ng and flite voices, pauses as
+real silence, and plays each one into a private PulseAudio server at
+real-time pace, one `listen` session per sentence, as a host would use the
+product. The bare recognizer (`pocketsphinx_continuous -infile`, same
+model) decodes the same audio in the same run. The LibriVox recordings of
+pocketsphinx-testdata are measured the same way, on words and capitals only.
+
+    python3 bench/text_quality.py --set dev --binary build/quorvane-dictation
+    python3 bench/text_quality.py --set test --voices slt,klatt --json out.json
+    python3 bench/text_quality.py --check          # the corpus is consistent
+
+What it reports, per voice and over all voices (ours next to bare):
+
+  WER            word error rate on the words alone: lower case, marks
+                 dropped, numbers read out the way that best matches what was
+                 said, spoken punctuation commands ("comma", "full stop", ...)
+                 left out on both sides; "no commands": the sentences without
+                 spoken commands
+  cased WER      the same over the written words with their capitals
+  FER            formatted error rate: edit distance over tokens where case
+                 counts and every mark (, . ? ! : ; line feed, paragraph) is
+                 a token, per reference token
+  commands       spoken commands written as their mark in their place;
+                 "heard" counts those whose words the text holds instead
+                 (the bare recognizer's figure is how many it hears at all)
+  as words       punctuation words meant as words ("the period of time"):
+                 kept as the word, and wrongly written as the mark
+  marks          precision and recall per mark, over all voices; recall of
+                 the marks that were spoken and of those left to the pauses
+"""
+
+import argparse
+import concurrent.futures
+import hashlib
+import json
+import os
+import queue
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+import bench as core  # noqa: E402
+import text_metrics as tm  # noqa: E402
+from private_audio_server import (  # noqa: E402
+    CHUNK_SECONDS, FRAME_BYTES, RATE, PrivateAudioServer, read_pcm)
+
+TEXT_DIR = HERE / "text"
+LIBRIVOX_DIR = Path("/usr/share/pocketsphinx/test/data/librivox")
+SHORT_PAUSE = 0.3  # "/": a breath, a thinking pause, the pause after a command
+SENTENCE_PAUSE = 0.8  # "//": between sentences
+EDGE = 0.1  # silence kept at each end of a spoken stretch, part of the pause
+TRIM_DB = -60  # the level below which a voice's own lead-in and tail count as silence
+
+# name: (engine, voice, speed). espeak-ng speed is words per minute, flite's
+# a duration stretch. PocketSphinx understands espeak-ng's Klatt voices;
+# its default voices ("us", "gb") come out mostly as noise.
+VOICES = {
+    "slt": ("flite", "slt", 1.0),
+    "rms": ("flite", "rms", 1.1),
+    "awb": ("flite", "awb", 1.0),
+    "kal16": ("flite", "kal16", 0.95),
+    "klatt": ("espeak-ng", "en-us+klatt", 150),
+    "klatt4": ("espeak-ng", "en-us+klatt4", 175),
+    "us": ("espeak-ng", "en-us", 160),
+    "gb": ("espeak-ng", "en-gb+f3", 150),
+}
+DEFAULT_VOICES = ["slt", "awb", "klatt"]
+QUICK_VOICES = ["slt", "klatt"]
+
+TARGET_FER_RATIO = 1.2
+TARGET_COMMANDS = 0.9
+
+
+class TextBenchError(RuntimeError):
+    pass
+
+
+# The corpus
+
+_SPOKEN = re.compile(r"\{([^}]*)\}|//|/(\d+(?:\.\d+)?)?|[^\s{}/]+")
+
+
+@dataclass
+class Item:
+    id: str
+    kind: str
+    spoken: str
+    reference: str
+    wav: Path = None  # for recordings
+    chunks: list = field(default_factory=list)  # [(words, pause after)]
+    said: list = field(default_factory=list)  # every spoken word
+    commands: list = field(default_factory=list)  # [(start, end, mark)] in said
+    ref_tokens: list = field(default_factory=list)
+    command_marks: set = field(default_factory=set)  # reference indices
+    meant_as_words: list = field(default_factory=list)  # [(reference indices, mark)]
+    problems: list = field(default_factory=list)
+
+    @property
+    def plain_words(self):
+        """The spoken words that are not commands."""
+        inside = {k for s, e, _ in self.commands for k in range(s, e)}
+        return [w for k, w in enumerate(self.said) if k not in inside]
+
+    @property
+    def words(self):
+        """The words of the word error rate."""
+        return tm.drop_commands(self.plain_words)
+
+
+def parse_item(fields, wav=None):
+    item = Item(fields[0], fields[1], fields[2], fields[3].replace("\\n", "\n"), wav)
+    current = []
+    for match in _SPOKEN.finditer(item.spoken):
+        token = match.group(0)
+        if token.startswith("/"):
+            seconds = (SENTENCE_PAUSE if token == "//" else
+                       float(match.group(2)) if match.group(2) else SHORT_PAUSE)
+            if current:
+                item.chunks.append((current, seconds))
+                current = []
+            elif item.chunks:
+                words, pause = item.chunks[-1]
+                item.chunks[-1] = (words, pause + seconds)
+            continue
+        if match.group(1) is not None:
+            words = match.group(1).split()
+            mark = tm.COMMANDS.get(tuple(words))
+            if mark is None:
+                item.problems.append(f"unknown command {{{match.group(1)}}}")
+                continue
+            item.commands.append((len(item.said), len(item.said) + len(words), mark))
+        else:
+            words = [token]
+        item.said += words
+        current += words
+    if current:
+        item.chunks.append((current, 0.0))
+    analyse(item)
+    return item
+
+
+def analyse(item):
+    """Which reference marks were spoken, which reference words are
+    punctuation words meant as words; notes where the reference's words,
+    read out, are not the spoken ones."""
+    item.ref_tokens = tm.tokens(item.reference)
+    plain = item.plain_words
+    parts = tm.read_out(item.ref_tokens, plain)
+    if tm.flatten(parts) != plain:
+        item.problems.append(f"reference reads {' '.join(tm.flatten(parts))!r}, "
+                             f"spoken {' '.join(plain)!r}")
+        return
+    # A spoken command sits after so many plain words; the reference mark of
+    # its kind after as many words is the one it stands for.
+    inside = {k for s, e, _ in item.commands for k in range(s, e)}
+    pending, plain_before = [], 0
+    for k in range(len(item.said)):
+        command = next((c for c in item.commands if c[0] == k), None)
+        if command:
+            pending.append((plain_before, command[2]))
+        if k not in inside:
+            plain_before += 1
+    words_before, word_tokens = 0, []
+    lengths = iter(len(words) for _, words in parts)
+    for index, token in enumerate(item.ref_tokens):
+        if tm.is_mark(token):
+            hit = next((p for p in pending if p == (words_before, token)), None)
+            if hit:
+                pending.remove(hit)
+                item.command_marks.add(index)
+        else:
+            words_before += next(lengths)
+            word_tokens.append(index)
+    for where, mark in pending:
+        item.problems.append(f"no {tm.mark_name(mark)} in the reference after word {where}")
+    lower = [item.ref_tokens[i].lower() for i in word_tokens]
+    for start, end, mark in tm.command_spans(lower):
+        item.meant_as_words.append(([word_tokens[k] for k in range(start, end)], mark))
+
+
+def load_set(name):
+    path = TEXT_DIR / f"{name}.tsv"
+    lines = path.read_text().splitlines()
+    items = []
+    for number, line in enumerate(lines[1:], 2):
+        if not line.strip():
+            continue
+        fields = line.split("\t")
+        if len(fields) != 4:
+            raise TextBenchError(f"{path}:{number}: {len(fields)} columns, not 4")
+        wav = LIBRIVOX_DIR / f"{fields[0]}.wav" if name == "librivox" else None
+        items.append(parse_item(fields, wav))
+    return items
+
+
+# Scoring one text
+
+def score(item, text):
+    """Counts that add up over items: errors and totals of each rate,
+    marks, commands."""
+    hyp = tm.tokens(text)
+    c = {}
+    ref_words = item.words
+    hyp_words = tm.drop_commands(tm.flatten(tm.read_out(hyp, ref_words)))
+    c["word_errors"], c["words"] = tm.distance(ref_words, hyp_words), len(ref_words)
+    ref_cased = [t for t in item.ref_tokens if not tm.is_mark(t)]
+    hyp_cased = [t for t in hyp if not tm.is_mark(t)]
+    c["cased_errors"], c["cased_words"] = tm.distance(ref_cased, hyp_cased), len(ref_cased)
+    c["format_errors"], c["tokens"] = tm.distance(item.ref_tokens, hyp), len(item.ref_tokens)
+
+    ref_lower, hyp_lower = [t.lower() for t in item.ref_tokens], [t.lower() for t in hyp]
+    steps = tm.align(ref_lower, hyp_lower)
+    hit = tm.matched(steps, ref_lower, hyp_lower)
+    marks = {}
+    for t in item.ref_tokens:
+        if tm.is_mark(t):
+            marks.setdefault(tm.mark_name(t), [0, 0, 0])[0] += 1
+    for t in hyp:
+        if tm.is_mark(t):
+            marks.setdefault(tm.mark_name(t), [0, 0, 0])[1] += 1
+    for i in hit:
+        if tm.is_mark(item.ref_tokens[i]):
+            marks[tm.mark_name(item.ref_tokens[i])][2] += 1
+    c["marks"] = marks  # name: [in reference, in text, matched]
+    auto = [i for i, t in enumerate(item.ref_tokens) if tm.is_mark(t) and i not in item.command_marks]
+    c["auto_marks"], c["auto_matched"] = len(auto), sum(1 for i in auto if i in hit)
+    c["commands"] = len(item.commands)
+    c["commands_converted"] = sum(1 for i in item.command_marks if i in hit)
+
+    # Commands whose words the text holds as words.
+    said_hyp = tm.flatten(tm.read_out(hyp, item.said))
+    said_steps = tm.align(item.said, said_hyp)
+    said_hit = tm.matched(said_steps, item.said, said_hyp)
+    c["commands_as_words"] = sum(1 for s, e, _ in item.commands
+                                 if all(k in said_hit for k in range(s, e)))
+
+    c["meant_as_words"] = len(item.meant_as_words)
+    c["kept_as_words"] = c["wrongly_marked"] = 0
+    for indices, mark in item.meant_as_words:
+        if all(i in hit for i in indices):
+            c["kept_as_words"] += 1
+        elif _mark_added_near(steps, item.ref_tokens, hyp, indices, mark):
+            c["wrongly_marked"] += 1
+    return c
+
+
+def _mark_added_near(steps, ref, hyp, indices, mark):
+    """Whether the text holds more of `mark` than the reference around the
+    given reference tokens (one token either side)."""
+    window = set(range(min(indices) - 1, max(indices) + 2))
+    positions = [p for p, (i, _) in enumerate(steps) if i in window]
+    first, last = min(positions), max(positions)
+    while first > 0 and steps[first - 1][0] is None:
+        first -= 1
+    while last + 1 < len(steps) and steps[last + 1][0] is None:
+        last += 1
+    in_text = sum(1 for _, j in steps[first:last + 1] if j is not None and hyp[j] == mark)
+    in_reference = sum(1 for i in window if 0 <= i < len(ref) and ref[i] == mark)
+    return in_text > in_reference
+
+
+def add_counts(total, counts):
+    for key, value in counts.items():
+        if key == "marks":
+            for name, triple in value.items():
+                slot = total.setdefault("marks", {}).setdefault(name, [0, 0, 0])
+                for k in range(3):
+                    slot[k] += triple[k]
+        else:
+            total[key] = total.get(key, 0) + value
+    return total
+
+
+def ratio(a, b):
+    return a / b if b else None
+
+
+def rates(counts):
+    r = {
+        "wer": ratio(counts.get("word_errors", 0), counts.get("words", 0)),
+        "cased_wer": ratio(counts.get("cased_errors", 0), counts.get("cased_words", 0)),
+        "fer": ratio(counts.get("format_errors", 0), counts.get("tokens", 0)),
+        "commands": counts.get("commands", 0),
+        "commands_converted": ratio(counts.get("commands_converted", 0), counts.get("commands", 0)),
+        "commands_as_words": counts.get("commands_as_words", 0),
+        "meant_as_words": counts.get("meant_as_words", 0),
+        "kept_as_words": counts.get("kept_as_words", 0),
+        "wrongly_marked": counts.get("wrongly_marked", 0),
+        "final_is_last_partial": ratio(counts.get("final_is_last_partial", 0),
+                                       counts.get("sessions", 0)),
+        "auto_recall": ratio(counts.get("auto_matched", 0), counts.get("auto_marks", 0)),
+        "marks": {name: {"reference": n, "text": h,
+                         "precision": ratio(m, h), "recall": ratio(m, n)}
+                  for name, (n, h, m) in sorted(counts.get("marks", {}).items())},
+    }
+    if r["wer"] is not None and r["fer"] is not None:
+        r["fer_over_wer"] = ratio(r["fer"], r["wer"])
+    return r
+
+
+# Audio
+
+class Voices:
+    """Speaks items into 16 kHz mono 16-bit WAV files, cached by content."""
+
+    def __init__(self, cache):
+        self.cache = Path(cache)
+        self.cache.mkdir(parents=True, exist_ok=True)
+        for tool in ("sox", "flite", "espeak-ng"):
+            if not shutil.which(tool):
+                raise TextBenchError(f"{tool} is not installed (scripts/setup installs it)")
+
+    def stretch(self, name, words):
+        engine, voice, speed = VOICES[name]
+        key = hashlib.sha1(f"{engine}|{voice}|{speed}|{' '.join(words)}|{EDGE}|{TRIM_DB}".encode())
+        key = key.hexdigest()
+        out = self.cache / f"stretch-{key}.wav"
+        if out.exists():
+            return read_pcm(out)
+        with tempfile.TemporaryDirectory(dir=self.cache) as work:
+            raw = Path(work) / "raw.wav"
+            text = " ".join(words)
+            if engine == "flite":
+                command = ["flite", "-voice", voice, "--setf", f"duration_stretch={speed}",
+                           "-t", text, "-o", str(raw)]
+            else:
+                command = ["espeak-ng", "-v", voice, "-s", str(speed), "-w", str(raw), text]
+            subprocess.run(command, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            converted = Path(work) / "16k.wav"
+            # The voice's own silence trimmed at both ends, so the pauses are
+            # ours; a higher level clips soft sounds ("h", a final "p").
+            trim = ["silence", "1", "0.01", f"{TRIM_DB}d"]
+            subprocess.run(["sox", "-V1", str(raw), "-r", str(RATE), "-c", "1", "-b", "16",
+                            str(converted), *trim, "reverse", *trim, "reverse",
+                            "pad", str(EDGE), str(EDGE)],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.replace(converted, out)
+        return read_pcm(out)
+
+    def speak(self, name, item):
+        """The WAV file of an item in a voice, pauses as silence."""
+        key = hashlib.sha1(repr((VOICES[name], item.chunks, EDGE, TRIM_DB)).encode()).hexdigest()
+        out = self.cache / f"{name}-{item.id}-{key[:12]}.wav"
+        if not out.exists():
+            # Each stretch ends and starts with EDGE of silence: a pause
+            # between two is the silence in between and both edges.
+            pcm = b"".join(self.stretch(name, words) + core.silence(max(0.0, pause - 2 * EDGE))
+                           for words, pause in item.chunks)
+            partial = out.with_suffix(".part")
+            core.write_wav(partial, pcm)
+            os.replace(partial, out)
+        return out
+
+
+# Runs
+
+@dataclass
+class Task:
+    voice: str  # "librivox" for the recordings
+    item: Item
+    wav: Path
+    ours: dict = None
+    bare: dict = None
+
+
+def busiest_thread(pid):
+    """(state, CPU ticks) of the process's thread that has used the most
+    CPU: the decoder."""
+    best = ("S", -1)
+    for stat in Path(f"/proc/{pid}/task").glob("*/stat"):
+        try:
+            fields = stat.read_text().rpartition(")")[2].split()
+        except OSError:
+            continue
+        ticks = int(fields[11]) + int(fields[12])  # utime, stime
+        if ticks > best[1]:
+            best = (fields[0], ticks)
+    return best
+
+
+def wait_until_idle(pid, window=0.4, samples=8, longest=60.0):
+    """Waits until the decoder thread has caught up with the audio: neither
+    running nor waiting to run in any of `samples` looks over `window`
+    seconds, and at most one clock tick of CPU spent. On a busy machine it
+    falls behind, and "stop" (which waits 3 s at most for the last result)
+    would cut the text short: a matter of speed, which bench.py measures,
+    not of text. False if it never caught up."""
+    deadline = core.now() + longest
+    while core.now() < deadline:
+        state, before = busiest_thread(pid)
+        idle = state != "R"
+        for _ in range(samples):
+            time.sleep(window / samples)
+            state, after = busiest_thread(pid)
+            idle = idle and state != "R"
+        if idle and after - before <= 1:
+            return True
+    return False
+
+
+class Runner:
+    def __init__(self, binary, work, cache=None):
+        self.binary = binary
+        self.work = Path(work)
+        self.cache = cache
+        for sub in ("home", "data"):
+            (self.work / sub).mkdir(exist_ok=True)
+        self.bare_exe = shutil.which(core.BARE)
+        if not self.bare_exe:
+            raise TextBenchError(f"{core.BARE} is not installed (Debian package pocketsphinx)")
+
+    def env(self, server):
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("PULSE_", "XDG_"))}
+        env.update(HOME=str(self.work / "home"), XDG_DATA_HOME=str(self.work / "data"),
+                   XDG_DATA_DIRS="/usr/share", LC_ALL="C")
+        env.update(server.env)
+        return env
+
+    def session(self, server, wav, attempts=3):
+        """One `listen` session that hears the whole file; its final text.
+        On a starved machine the audio server may fall behind reading its
+        pipe and speech is lost before the product could hear it: such a
+        session is run again."""
+        for attempt in range(attempts):
+            dropped = server.dropped_speech_bytes
+            result = self.one_session(server, wav)
+            lost = (server.dropped_speech_bytes - dropped) / FRAME_BYTES / RATE
+            result.update(attempt=attempt + 1, speech_lost_s=round(lost, 3))
+            if not lost:
+                break
+        return result
+
+    def one_session(self, server, wav):
+        product = core.Product(self.binary, ["listen", core.LOCALE], self.env(server))
+        try:
+            product.wait_for("ready", 30)
+            played = server.feed(wav, wait=False)
+            while not played.wait(0.1):
+                if product.process.poll() is not None:
+                    raise TextBenchError("the product ended while speech was fed")
+            last_audio = core.now() - CHUNK_SECONDS
+            delay = last_audio + core.STOP_AFTER_SPEECH - core.now()
+            if delay > 0:
+                time.sleep(delay)
+            caught_up = wait_until_idle(product.pid)
+            waited = core.now() - last_audio
+            stop_at, final_at, final, _ = product.stop()
+        except BaseException:
+            try:
+                product.kill()
+            except ChildProcessError:  # already reaped
+                pass
+            raise
+        partials = [m["text"] for _, m in product.messages if m.get("type") == "partial"]
+        return {"text": final["text"], "partials": len(partials),
+                "last_partial": partials[-1] if partials else "",
+                "stop_after_s": round(waited, 2), "caught_up": caught_up,
+                "stop_final_ms": round((final_at - stop_at) * 1000, 1)}
+
+    def bare(self, wav):
+        """pocketsphinx_continuous on the audio the session records: the
+        file with the silence around it. It is deterministic: its text is
+        kept in the cache, keyed by the audio, the program and the model."""
+        pcm = core.silence(core.LEAD_PAD) + read_pcm(wav) + core.silence(core.TRAIL_PAD)
+        command = [self.bare_exe, "-hmm", str(core.MODEL / "en-us"), "-lm",
+                   str(core.MODEL / "en-us.lm.bin"), "-dict",
+                   str(core.MODEL / "cmudict-en-us.dict"), "-infile"]
+        key = hashlib.sha1(pcm)
+        for path in [Path(self.bare_exe), *(core.MODEL / p for p in (
+                "en-us/mdef", "en-us/means", "en-us.lm.bin", "cmudict-en-us.dict"))]:
+            stat = path.stat()
+            key.update(f"{path}|{stat.st_size}|{stat.st_mtime_ns}".encode())
+        cached = self.cache / f"bare-{key.hexdigest()}.txt" if self.cache else None
+        if cached and cached.exists():
+            return {"text": cached.read_text(), "cached": True}
+        padded = self.work / f"padded-{threading.get_ident()}.wav"
+        core.write_wav(padded, pcm)
+        try:
+            out = subprocess.run(command + [str(padded)], stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 check=True).stdout
+        except subprocess.CalledProcessError as error:
+            raise TextBenchError(f"{core.BARE} failed on {wav}: {error.returncode}") from None
+        finally:
+            padded.unlink(missing_ok=True)
+        text = " ".join(out.decode(errors="replace").split())
+        if cached:
+            partial = cached.with_suffix(f".{threading.get_ident()}.part")
+            partial.write_text(text)
+            os.replace(partial, cached)
+        return {"text": text, "cached": False}
+
+    def run(self, tasks, jobs, log):
+        """Runs every task: `jobs` sessions at a time, each worker with its
+        own audio server; the bare recognizer alongside."""
+        todo = queue.Queue()
+        for task in tasks:
+            todo.put(task)
+        errors = []
+        done = [0]
+        lock = threading.Lock()
+        # One bare run at a time beside the sessions, two once they are over.
+        bare_slots = threading.Semaphore(1)
+
+        def bare(wav):
+            with bare_slots:
+                return self.bare(wav)
+
+        bare_pool = concurrent.futures.ThreadPoolExecutor(max_workers=2)
+        bare_futures = [(t, bare_pool.submit(bare, t.wav)) for t in tasks]
+
+        def worker():
+            try:
+                with PrivateAudioServer() as server:
+                    while not errors:
+                        try:
+                            task = todo.get_nowait()
+                        except queue.Empty:
+                            return
+                        try:
+                            task.ours = self.session(server, task.wav)
+                        except (core.BenchError, TextBenchError) as error:
+                            # One failed session costs its sentence, not the run.
+                            task.ours = {"text": "", "last_partial": "", "error": str(error),
+                                         "stop_after_s": 0.0}
+                            log(f"  {task.voice} {task.item.id}: {error}")
+                        with lock:
+                            done[0] += 1
+                            retried = task.ours.get("attempt", 1) - 1
+                            lost = task.ours.get("speech_lost_s", 0)
+                            log(f"  {done[0]}/{len(tasks)} {task.voice} {task.item.id} "
+                                f"(stop {task.ours['stop_after_s']:.1f} s after the audio"
+                                + (f", {retried} runs again for lost speech" if retried else "")
+                                + (f", {lost:.2f} s of speech lost" if lost else "")
+                                + f"): {task.ours['text']!r}")
+            except BaseException as error:  # reported by the caller
+                errors.append(error)
+
+        threads = [threading.Thread(target=worker, daemon=True) for _ in range(max(1, jobs))]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        bare_slots.release()
+        waiting = sum(1 for _, f in bare_futures if not f.done())
+        if waiting and not errors:
+            log(f"  the bare recognizer: {waiting} files to go")
+        for task, future in bare_futures:
+            if errors:
+                future.cancel()
+                continue
+            task.bare = future.result()
+        bare_pool.shutdown(wait=True, cancel_futures=True)
+        if errors:
+            raise errors[0]
+
+
+# Figures
+
+def summarize(tasks):
+    groups = {}
+    for task in tasks:
+        voice_keys = [task.voice] + (["all", f"kind:{task.item.kind}"]
+                                     if task.voice != "librivox" else [])
+        for system in ("ours", "bare"):
+            result = getattr(task, system)
+            if result is None:
+                continue
+            counts = score(task.item, result["text"])
+            if system == "ours":
+                # Partials carry the same text as the final but for the
+                # decoder's last changes.
+                counts["sessions"] = 1
+                counts["failed"] = int("error" in result)
+                counts["speech_lost"] = int(result.get("speech_lost_s", 0) > 0)
+                counts["final_is_last_partial"] = int(result["text"] == result["last_partial"])
+            result["counts"] = counts
+            for voice in voice_keys:
+                group = groups.setdefault(voice, {}).setdefault(system, {})
+                add_counts(group.setdefault("counts", {}), counts)
+                if not task.item.commands and task.voice != "librivox":
+                    add_counts(group.setdefault("plain", {}), counts)
+    summary = {}
+    for voice, systems in groups.items():
+        summary[voice] = {}
+        for system, group in systems.items():
+            r = rates(group["counts"])
+            plain = group.get("plain")
+            r["plain_wer"] = rates(plain)["wer"] if plain else None
+            r["counts"] = group["counts"]
+            summary[voice][system] = r
+    return summary
+
+
+def pct(value, digits=1):
+    return "—" if value is None else f"{value * 100:.{digits}f} %"
+
+
+def num(value, digits=3):
+    return "—" if value is None else f"{value:.{digits}f}"
+
+
+def targets(summary, set_name):
+    """[(target, measured, met)] over all TTS voices."""
+    ours, bare = summary["all"]["ours"], summary["all"]["bare"]
+
+    def errors(r):
+        c = r["counts"]
+        return f"{num(r['wer'])} ({c.get('word_errors', 0)}/{c.get('words', 0)})"
+
+    rows = [
+        ("WER ≤ bare", f"{errors(ours)} vs {errors(bare)}", ours["wer"] <= bare["wer"] + 1e-9),
+        ("WER without commands ≤ bare", f"{num(ours['plain_wer'])} vs {num(bare['plain_wer'])}",
+         ours["plain_wer"] is not None and ours["plain_wer"] <= bare["plain_wer"] + 1e-9),
+        (f"FER ≤ {TARGET_FER_RATIO}× WER", f"{num(ours.get('fer_over_wer'), 2)}×",
+         ours.get("fer_over_wer") is not None and ours["fer_over_wer"] <= TARGET_FER_RATIO),
+        (f"commands converted ≥ {TARGET_COMMANDS:.0%}", pct(ours["commands_converted"]),
+         (ours["commands_converted"] or 0) >= TARGET_COMMANDS),
+        ("no word wrongly marked", str(ours["wrongly_marked"]), ours["wrongly_marked"] == 0),
+    ]
+    if "librivox" in summary:
+        lv = summary["librivox"]
+        rows.insert(1, ("LibriVox WER ≤ bare", f"{errors(lv['ours'])} vs {errors(lv['bare'])}",
+                        lv["ours"]["wer"] <= lv["bare"]["wer"] + 1e-9))
+    return rows
+
+
+def markdown(summary, set_name, voices):
+    lines = [f"Text quality, {set_name} set; ours / bare recognizer on the same audio.", "",
+             "| voice | WER | WER, no commands | cased WER | FER | FER/WER | commands → mark "
+             "| commands as words | meant as words: kept, → mark |",
+             "|---|---|---|---|---|---|---|---|---|"]
+    for voice in [*voices, "all", "librivox"]:
+        if voice not in summary:
+            continue
+        o, b = summary[voice]["ours"], summary[voice]["bare"]
+        commands = (f"{o['counts'].get('commands_converted', 0)}/{o['commands']} "
+                    f"({pct(o['commands_converted'], 0)})" if o["commands"] else "—")
+        as_words = (f"{o['commands_as_words']} / {b['commands_as_words']}"
+                    if o["commands"] else "—")
+        meant = (f"{o['kept_as_words']}/{o['meant_as_words']}, {o['wrongly_marked']} / "
+                 f"{b['kept_as_words']}/{b['meant_as_words']}" if o["meant_as_words"] else "—")
+        fer = "—" if voice == "librivox" else f"{num(o['fer'])} / {num(b['fer'])}"
+        ratio_ = "—" if voice == "librivox" else num(o.get("fer_over_wer"), 2)
+        name = f"**{voice}**" if voice == "all" else voice
+        lines.append(f"| {name} | {num(o['wer'])} / {num(b['wer'])} | "
+                     f"{num(o['plain_wer'])} / {num(b['plain_wer'])} | "
+                     f"{num(o['cased_wer'])} / {num(b['cased_wer'])} | {fer} | {ratio_} | "
+                     f"{commands} | {as_words} | {meant} |")
+    kinds = [k for k in summary if k.startswith("kind:")]
+    lines += ["", "| sentences (all voices) | WER | FER | cased WER |", "|---|---|---|---|"]
+    for kind in kinds:
+        o, b = summary[kind]["ours"], summary[kind]["bare"]
+        lines.append(f"| {kind[5:]} | {num(o['wer'])} / {num(b['wer'])} | "
+                     f"{num(o['fer'])} / {num(b['fer'])} | "
+                     f"{num(o['cased_wer'])} / {num(b['cased_wer'])} |")
+    o = summary["all"]["ours"]
+    lines += ["", "| mark (all voices, ours) | in reference | in text | precision | recall |",
+              "|---|---|---|---|---|"]
+    for name, m in o["marks"].items():
+        lines.append(f"| {name} | {m['reference']} | {m['text']} | {pct(m['precision'], 0)} | "
+                     f"{pct(m['recall'], 0)} |")
+    lines.append(f"| *spoken marks* | {o['commands']} |  |  | {pct(o['commands_converted'], 0)} |")
+    auto = o["counts"].get("auto_marks", 0)
+    lines.append(f"| *marks left to pauses* | {auto} |  |  | {pct(o['auto_recall'], 0)} |")
+    lines += ["", f"The final text is the last partial's in {pct(o['final_is_last_partial'], 0)} "
+              "of the sessions."]
+    failed = sum(summary[v]["ours"]["counts"].get("failed", 0) for v in ("all", "librivox")
+                 if v in summary)
+    if failed:
+        lines.append(f"**{failed} sessions failed** (an empty text each; see the JSON).")
+    lost = sum(summary[v]["ours"]["counts"].get("speech_lost", 0) for v in ("all", "librivox")
+               if v in summary)
+    if lost:
+        lines.append(f"**{lost} sessions lost speech** in the audio server three times running "
+                     "(the machine is too busy; see the JSON).")
+    lines += ["", "| target (all voices) | measured | met |", "|---|---|---|"]
+    for target, measured, met in targets(summary, set_name):
+        lines.append(f"| {target} | {measured} | {'yes' if met else '**no**'} |")
+    return "\n".join(lines)
+
+
+def build_tasks(items, voices_, speaker, librivox):
+    tasks = [Task(v, item, speaker.speak(v, item)) for v in voices_ for item in items]
+    # Interleaved, so a run cut short still covers every voice.
+    tasks.sort(key=lambda t: (items.index(t.item), voices_.index(t.voice)))
+    tasks += [Task("librivox", item, item.wav) for item in librivox]
+    return tasks
+
+
+def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=True,
+            cache=None, only=None, log=lambda text: None, bare_cache=True):
+    """Runs the section; returns the report (summary, every text)."""
+    binary = Path(binary)
+    if not os.access(binary, os.X_OK):
+        raise TextBenchError(f"{binary} is not an executable; build it first")
+    voices = voices or (QUICK_VOICES if quick else DEFAULT_VOICES)
+    unknown = [v for v in voices if v not in VOICES]
+    if unknown:
+        raise TextBenchError(f"unknown voices {unknown}; known: {', '.join(VOICES)}")
+    items = load_set(set_name)
+    broken = [f"{i.id}: {p}" for i in items for p in i.problems]
+    if broken:
+        raise TextBenchError("corpus problems:\n  " + "\n  ".join(broken))
+    if only:
+        items = [i for i in items if i.id in only or i.kind in only]
+    if quick:
+        items = items[::2]
+    recordings = [i for i in load_set("librivox") if i.wav.exists()] if librivox else []
+    speaker = Voices(cache or Path(tempfile.gettempdir()) / "quorvane-text-audio")
+    started = time.time()
+    log(f"text quality: speaking {len(items)} {set_name} items in {len(voices)} voices")
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        for item in items:  # warms the cache two stretches at a time
+            list(pool.map(lambda v: speaker.speak(v, item), voices))
+    tasks = build_tasks(items, voices, speaker, recordings)
+    audio = sum(len(read_pcm(t.wav)) / FRAME_BYTES / RATE for t in tasks)
+    log(f"text quality: {len(tasks)} sessions, {audio:.0f} s of audio, {jobs} at a time")
+    with tempfile.TemporaryDirectory(prefix="quorvane-textbench-") as work:
+        Runner(binary, work, speaker.cache if bare_cache else None).run(tasks, jobs, log)
+    summary = summarize(tasks)
+    return {
+        "set": set_name,
+        "voices": voices,
+        "binary": str(binary),
+        "quick": quick,
+        "jobs": jobs,
+        "seconds": round(time.time() - started, 1),
+        "audio_s": round(audio, 1),
+        "summary": summary,
+        "targets": [{"target": t, "measured": m, "met": ok}
+                    for t, m, ok in targets(summary, set_name)],
+        "items": [{"voice": t.voice, "id": t.item.id, "kind": t.item.kind,
+                   "spoken": t.item.spoken, "reference": t.item.reference,
+                   "ours": t.ours, "bare": t.bare} for t in tasks],
+    }
+
+
+def rescore(path):
+    """The report of an earlier run, its figures computed again from its
+    texts with the current sentences and metrics."""
+    report = json.loads(Path(path).read_text())
+    items = {(name, i.id): i for name in (report["set"], "librivox") for i in load_set(name)}
+    tasks = []
+    for entry in report["items"]:
+        name = "librivox" if entry["voice"] == "librivox" else report["set"]
+        task = Task(entry["voice"], items[(name, entry["id"])], None)
+        task.ours, task.bare = entry["ours"], entry["bare"]
+        task.ours.setdefault("last_partial", task.ours["text"])
+        tasks.append(task)
+    report["summary"] = summarize(tasks)
+    report["targets"] = [{"target": t, "measured": m, "met": ok}
+                         for t, m, ok in targets(report["summary"], report["set"])]
+    return report
+
+
+def show_items(report):
+    for entry in report["items"]:
+        o, b = entry["ours"], entry["bare"]
+        oc = o["counts"]
+        print(f"{entry['voice']:>8} {entry['id']:<10} FER {oc['format_errors']}/{oc['tokens']}"
+              f"  ref:  {entry['reference']!r}\n{'':>20}ours: {o['text']!r}\n{'':>20}bare: "
+              f"{b['text']!r}")
+
+
+def check():
+    bad = 0
+    for name in ("dev", "test", "librivox"):
+        items = load_set(name)
+        for item in items:
+            for problem in item.problems:
+                print(f"{name} {item.id}: {problem}")
+                bad += 1
+        commands = sum(len(i.commands) for i in items)
+        meant = sum(len(i.meant_as_words) for i in items)
+        print(f"{name}: {len(items)} items, {commands} spoken commands, "
+              f"{meant} punctuation words meant as words")
+        # A perfect text scores perfectly.
+        for item in items:
+            c = score(item, item.reference)
+            if c["format_errors"] or c["word_errors"] or c["commands_converted"] != c["commands"]:
+                print(f"{name} {item.id}: the reference does not score as perfect: {c}")
+                bad += 1
+    ids = [i.id for i in load_set("dev")] + [i.id for i in load_set("test")]
+    refs = [i.reference for i in load_set("dev")] + [i.reference for i in load_set("test")]
+    if len(set(ids)) != len(ids) or len(set(refs)) != len(refs):
+        print("dev and test share an id or a sentence")
+        bad += 1
+    return bad == 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--binary", default="build/quorvane-dictation",
+                        help="the product executable (default: %(default)s)")
+    parser.add_argument("--set", default="dev", choices=["dev", "test"],
+                        help="dev for tuning, test for reporting (default: %(default)s)")
+    parser.add_argument("--voices", help="comma-separated, from: " + ", ".join(VOICES) +
+                        f" (default: {','.join(DEFAULT_VOICES)}; {','.join(QUICK_VOICES)} "
+                        "with --quick)")
+    parser.add_argument("--only", help="comma-separated item ids or kinds "
+                        "(marks, pauses, numbers, words, mixed)")
+    parser.add_argument("--quick", action="store_true", help="every other item, two voices")
+    parser.add_argument("--jobs", type=int, default=2,
+                        help="sessions at a time, each with its own audio server (default 2)")
+    parser.add_argument("--no-librivox", action="store_true", help="skip the recordings")
+    parser.add_argument("--cache", help="where spoken audio is kept "
+                        "(default: /tmp/quorvane-text-audio)")
+    parser.add_argument("--no-bare-cache", action="store_true",
+                        help="run the bare recognizer on every file, not its kept texts")
+    parser.add_argument("--json", help="where to write the figures and every text")
+    parser.add_argument("--show", action="store_true", help="print every text next to its reference")
+    parser.add_argument("--check", action="store_true", help="check the corpus and the metrics only")
+    parser.add_argument("--rescore", metavar="JSON",
+                        help="no run: the figures of an earlier run's JSON, computed again")
+    options = parser.parse_args()
+    tm.self_test()
+    if options.check:
+        sys.exit(0 if check() else 1)
+    if options.rescore:
+        report = rescore(options.rescore)
+        if options.show:
+            show_items(report)
+        print(markdown(report["summary"], report["set"], report["voices"]))
+        if options.json:
+            Path(options.json).write_text(json.dumps(report, indent=1))
+        return
+    binary = Path(options.binary)
+    if not binary.is_absolute():
+        binary = (core.ROOT / binary).resolve() if not binary.exists() else binary.resolve()
+    report = measure(binary, options.set, options.voices.split(",") if options.voices else None,
+                     options.quick, options.jobs, not options.no_librivox, options.cache,
+                     set(options.only.split(",")) if options.only else None,
+                     log=lambda text: print(text, file=sys.stderr, flush=True),
+                     bare_cache=not options.no_bare_cache)
+    if options.show:
+        show_items(report)
+    print(markdown(report["summary"], options.set, report["voices"]))
+    print(f"\n{report['audio_s']:.0f} s of audio in {report['seconds']:.0f} s; "
+          f"binary {report['binary']}")
+    if options.json:
+        Path(options.json).write_text(json.dumps(report, indent=1))
+        print(f"JSON: {options.json}")
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except (TextBenchError, core.BenchError) as error:
+        sys.exit(f"text_quality: {error}")
