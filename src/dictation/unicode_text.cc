@@ -148,23 +148,4 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
   return decomposedA && decomposedB && *decomposedA == *decomposedB;
 }
 
-std::string decodeUtf8Lossy(std::string_view bytes) {
-  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-  std::string text;
-  text.reserve(bytes.size());
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    utf8proc_int32_t c;
-    std::size_t length = codePointAt(bytes, i, c);
-    if (length > 0) {
-      text.append(bytes.substr(i, length));
-      i += length;
-    } else {
-      text.append(kReplacement);
-      i += maximalSubpart(bytes, i);
-    }
-  }
-  return text;
-}
-
 }  // namespace quorvane

@@ -29,8 +29,4 @@ std::size_t incompleteUtf8Tail(std::string_view text);
 // are not valid UTF-8 are equal only when byte-identical.
 bool canonicallyEqual(std::string_view a, std::string_view b);
 
-// Decodes bytes as UTF-8, replacing each invalid sequence (each maximal
-// subpart of one) with U+FFFD.
-std::string decodeUtf8Lossy(std::string_view bytes);
-
 }  // namespace quorvane

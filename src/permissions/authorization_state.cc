@@ -1,35 +1,28 @@
 #include "permissions/authorization_state.h"
 
+#include <array>
+
 namespace quorvane {
+namespace {
+
+// Indexed by raw value; any other value is "unknown".
+using RawStateNames = std::array<const char*, 4>;
+
+std::string stateName(int rawStatus, const RawStateNames& names) {
+  return rawStatus >= 0 && rawStatus < static_cast<int>(names.size()) ? names[rawStatus]
+                                                                      : "unknown";
+}
+
+}  // namespace
 
 std::string speechStateName(int rawStatus) {
-  switch (rawStatus) {
-    case 0:
-      return "not-determined";
-    case 1:
-      return "denied";
-    case 2:
-      return "restricted";
-    case 3:
-      return "granted";
-    default:
-      return "unknown";
-  }
+  static constexpr RawStateNames kNames = {"not-determined", "denied", "restricted", "granted"};
+  return stateName(rawStatus, kNames);
 }
 
 std::string microphoneStateName(int rawStatus) {
-  switch (rawStatus) {
-    case 0:
-      return "not-determined";
-    case 1:
-      return "restricted";
-    case 2:
-      return "denied";
-    case 3:
-      return "granted";
-    default:
-      return "unknown";
-  }
+  static constexpr RawStateNames kNames = {"not-determined", "restricted", "denied", "granted"};
+  return stateName(rawStatus, kNames);
 }
 
 std::string speechState(platform::SpeechService& speech) {

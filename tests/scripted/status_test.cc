@@ -3,41 +3,17 @@
 #include <string>
 #include <tuple>
 
+#include "permissions/authorization_state.h"
 #include "scripted/host_run.h"
 #include "support/run_grammar.h"
 
 namespace quorvane::testing {
 namespace {
 
-// The two services number "denied" and "restricted" the other way round.
-std::string speechName(int raw) {
-  switch (raw) {
-    case 0:
-      return "not-determined";
-    case 1:
-      return "denied";
-    case 2:
-      return "restricted";
-    case 3:
-      return "granted";
-  }
-  return "unknown";
-}
-
-std::string microphoneName(int raw) {
-  switch (raw) {
-    case 0:
-      return "not-determined";
-    case 1:
-      return "restricted";
-    case 2:
-      return "denied";
-    case 3:
-      return "granted";
-  }
-  return "unknown";
-}
-
+// Each raw value's name comes from the product's own table, which
+// permissions/authorization_state_test checks against the protocol's names;
+// here the command must read both services and name each by its own table
+// (they differ at 1 and 2).
 class StatusCommand : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(StatusCommand, NamesBothStatesWithoutAskingForEither) {
@@ -50,8 +26,8 @@ TEST_P(StatusCommand, NamesBothStatesWithoutAskingForEither) {
   FinishedRun run = runToEnd(scenario, {"status"});
 
   EXPECT_TRUE(ranAs(run.outcome, {"status"}, 0));
-  EXPECT_EQ(valueOf(run.outcome, "status", "speech"), speechName(speech));
-  EXPECT_EQ(valueOf(run.outcome, "status", "microphone"), microphoneName(microphone));
+  EXPECT_EQ(valueOf(run.outcome, "status", "speech"), speechStateName(speech));
+  EXPECT_EQ(valueOf(run.outcome, "status", "microphone"), microphoneStateName(microphone));
   EXPECT_EQ(countOf(run.calls, "speech.requestAuthorization"), 0) << describe(run.calls);
   EXPECT_EQ(countOf(run.calls, "audio.requestAccess"), 0) << describe(run.calls);
   EXPECT_EQ(indexOf(run.calls, "audio.makeEngine"), -1) << describe(run.calls);

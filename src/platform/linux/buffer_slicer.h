@@ -25,8 +25,6 @@ class BufferSlicer {
   // Everything collected and not handed out yet.
   std::vector<float> takeAll();
 
-  std::size_t pendingFrames() const { return pending_.size() / channels_; }
-
  private:
   std::uint32_t channels_;
   std::size_t bufferFrames_;

@@ -1,22 +1,17 @@
 #include "platform/linux/model_locator.h"
 
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 #include "platform/linux/directory_listing.h"
+#include "platform/linux/process_environment.h"
 
 namespace quorvane::platform::linux_backend {
 namespace {
 
 constexpr std::string_view kDefaultDataDirectories = "/usr/local/share:/usr/share";
 const std::filesystem::path kModelSubdirectory = "pocketsphinx/model";
-
-std::string_view environmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string_view() : std::string_view(value);
-}
 
 void addIfAbsolute(std::vector<std::filesystem::path>& directories,
                    const std::filesystem::path& dataDirectory) {
@@ -44,13 +39,14 @@ std::optional<std::filesystem::path> firstModelOfLanguage(const std::filesystem:
 
 std::vector<std::filesystem::path> modelSearchDirectories() {
   std::vector<std::filesystem::path> directories;
-  std::string_view dataHome = environmentValue("XDG_DATA_HOME");
+  const std::string dataHome = environmentValue("XDG_DATA_HOME");
   if (!dataHome.empty()) {
     addIfAbsolute(directories, dataHome);
-  } else if (std::string_view home = environmentValue("HOME"); !home.empty()) {
+  } else if (const std::string home = homeDirectory(); !home.empty()) {
     addIfAbsolute(directories, std::filesystem::path(home) / ".local/share");
   }
-  std::string_view dataDirectories = environmentValue("XDG_DATA_DIRS");
+  const std::string dataDirectoriesValue = environmentValue("XDG_DATA_DIRS");
+  std::string_view dataDirectories = dataDirectoriesValue;
   if (dataDirectories.empty()) dataDirectories = kDefaultDataDirectories;
   while (!dataDirectories.empty()) {
     std::size_t colon = dataDirectories.find(':');

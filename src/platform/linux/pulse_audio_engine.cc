@@ -1,8 +1,9 @@
 #include "platform/linux/pulse_audio_engine.h"
 
-#include <cstdlib>
-#include <string_view>
+#include <string>
 #include <utility>
+
+#include "platform/linux/process_environment.h"
 
 namespace quorvane::platform::linux_backend {
 namespace {
@@ -13,8 +14,8 @@ namespace {
 // this program), or $PULSE_SOURCE names it even though it is the default.
 bool namedByUser(const SourceDescription& source) {
   if (!source.isServerDefault) return true;
-  const char* named = std::getenv("PULSE_SOURCE");
-  return named != nullptr && std::string_view(named) == source.name;
+  const std::string named = environmentValue("PULSE_SOURCE");
+  return !named.empty() && named == source.name;
 }
 
 }  // namespace

@@ -42,12 +42,10 @@ class SpeechFormatConverter {
   SpeechFormatConverter(const SpeechFormatConverter&) = delete;
   SpeechFormatConverter& operator=(const SpeechFormatConverter&) = delete;
 
-  // False when the input format cannot be converted.
-  bool isValid() const { return valid_; }
   AudioFormat inputFormat() const { return input_; }
 
   // Appends the converted `frames` of interleaved samples to `output`.
-  // False when the resampler fails.
+  // False when the input format cannot be converted or the resampler fails.
   bool convert(const float* samples, std::size_t frames, std::vector<std::int16_t>& output);
 
   // Appends what the filter still holds; no input may follow.

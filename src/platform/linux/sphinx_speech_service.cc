@@ -17,11 +17,7 @@ std::shared_ptr<Recognizer> SphinxSpeechService::recognizer(const std::string& l
 }
 
 std::shared_ptr<Recognizer> SphinxSpeechService::defaultRecognizer() {
-  std::optional<LanguageRegion> locale = parseLanguageRegion(userLocaleIdentifier());
-  if (!locale) return nullptr;
-  std::optional<std::filesystem::path> model = findModelDirectory(*locale);
-  if (!model) return nullptr;
-  return std::make_shared<SphinxRecognizer>(mainQueue_, *model);
+  return recognizer(userLocaleIdentifier());
 }
 
 std::shared_ptr<RecognitionRequest> SphinxSpeechService::makeBufferRequest() {

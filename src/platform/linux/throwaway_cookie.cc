@@ -1,31 +1,17 @@
 #include "platform/linux/throwaway_cookie.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
+#include <string>
+
+#include "platform/linux/process_environment.h"
 
 namespace quorvane::platform::linux_backend {
 namespace {
-
-std::string environmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
-
-std::string homeDirectory() {
-  std::string home = environmentValue("HOME");
-  if (home.empty()) {
-    if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr) {
-      home = user->pw_dir;
-    }
-  }
-  return home;
-}
 
 using CookieBytes = std::array<unsigned char, ThrowawayCookie::kCookieBytes>;
 

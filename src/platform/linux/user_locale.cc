@@ -1,7 +1,9 @@
 #include "platform/linux/user_locale.h"
 
-#include <cstdlib>
+#include <string>
 #include <string_view>
+
+#include "platform/linux/process_environment.h"
 
 namespace quorvane::platform::linux_backend {
 namespace {
@@ -12,8 +14,8 @@ constexpr const char* kDefaultLocale = "en_US";
 
 std::string userLocaleIdentifier() {
   for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(variable);
-    if (value == nullptr || *value == '\0') continue;
+    const std::string value = environmentValue(variable);
+    if (value.empty()) continue;
     std::string_view locale(value);
     locale = locale.substr(0, locale.find_first_of(".@"));
     if (locale.empty() || locale == "C" || locale == "POSIX") return kDefaultLocale;

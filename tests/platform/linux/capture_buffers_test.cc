@@ -35,12 +35,11 @@ TEST(BufferSlicerTest, CutsPiecesOfAnySizeIntoWholeBuffersInOrder) {
   }
   // 17292 frames: four whole buffers and 908 frames left.
   EXPECT_EQ(sizes, (std::vector<std::size_t>{4096, 4096, 4096, 4096}));
-  EXPECT_EQ(slicer.pendingFrames(), 908u);
   std::vector<float> rest = slicer.takeAll();
   EXPECT_EQ(rest.size(), 908u * 2);
   delivered.insert(delivered.end(), rest.begin(), rest.end());
   EXPECT_EQ(delivered, countingFrames(17292, 0)) << "frames lost, repeated or reordered";
-  EXPECT_EQ(slicer.pendingFrames(), 0u);
+  EXPECT_TRUE(slicer.takeAll().empty());
 }
 
 TEST(TapSlotTest, RemovedTapGetsNoBuffer) {
