@@ -1,0 +1,466 @@
+#include "platform/linux/text_formatter.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace quorvane::platform::linux_backend {
+namespace {
+
+// A silence this long between two words ends a sentence: the shortest
+// that no reader, recorded or synthetic, left inside a sentence or at a
+// comma, while most full stops get at least as much (measured on flite,
+// espeak-ng and LibriVox readers; see the README's Performance section).
+constexpr int kSentencePauseFrames = 25;
+
+// A command word followed by a pause this long was said as a mark, whatever
+// follows.
+constexpr int kMarkPauseFrames = 25;
+
+// A word as spoken: the dictionary's spelling without its variant number.
+struct SpokenWord {
+  std::string text;
+  int startFrame;
+  int endFrame;
+};
+
+enum class PieceKind { kWord, kMark, kLineBreak };
+
+// One piece of the written text.
+struct Piece {
+  PieceKind kind;
+  std::string text;
+  int startFrame = 0;
+  int endFrame = 0;
+};
+
+struct SpokenCommand {
+  std::array<std::string_view, 2> words;  // the second empty for one word
+  PieceKind kind;
+  std::string_view text;
+};
+
+constexpr std::array<SpokenCommand, 11> kCommands{{
+    {{"comma", ""}, PieceKind::kMark, ","},
+    {{"period", ""}, PieceKind::kMark, "."},
+    {{"full", "stop"}, PieceKind::kMark, "."},
+    {{"question", "mark"}, PieceKind::kMark, "?"},
+    {{"exclamation", "mark"}, PieceKind::kMark, "!"},
+    {{"exclamation", "point"}, PieceKind::kMark, "!"},
+    {{"colon", ""}, PieceKind::kMark, ":"},
+    {{"semicolon", ""}, PieceKind::kMark, ";"},
+    {{"semi", "colon"}, PieceKind::kMark, ";"},
+    {{"new", "line"}, PieceKind::kLineBreak, "\n"},
+    {{"new", "paragraph"}, PieceKind::kLineBreak, "\n\n"},
+}};
+
+// Words before a command word that make it a noun: "the period of time",
+// "a comma separated list", "the trial period".
+constexpr std::array<std::string_view, 34> kNounMakers{
+    "a",       "an",    "the",     "this",   "that",    "these",      "those",    "each",  "every",
+    "another", "any",   "no",      "its",    "his",     "her",        "their",    "our",   "my",
+    "your",    "first", "second",  "third",  "last",    "next",       "same",     "grace", "trial",
+    "waiting", "time",  "billing", "notice", "cooling", "transition", "reporting"};
+
+// Words after a command word, without a pause, that bind it into a phrase.
+constexpr std::array<std::string_view, 10> kPhraseFollowers{
+    "of",   "separated", "delimited", "splice", "key",
+    "sign", "symbol",    "character", "cancer", "marks"};
+
+// Sentences opening with these are questions.
+constexpr std::array<std::string_view, 35> kQuestionOpeners{
+    "what",  "who",     "whom",   "whose",  "which",    "why",      "how",    "where",    "is",
+    "are",   "am",      "was",    "were",   "do",       "does",     "did",    "can",      "could",
+    "would", "will",    "shall",  "should", "may",      "isn't",    "aren't", "wasn't",   "weren't",
+    "don't", "doesn't", "didn't", "can't",  "couldn't", "wouldn't", "won't",  "shouldn't"};
+
+template <std::size_t N>
+bool isOneOf(std::string_view word, const std::array<std::string_view, N>& list) {
+  return std::find(list.begin(), list.end(), word) != list.end();
+}
+
+// --- Numbers -------------------------------------------------------------
+
+enum class NumberWordKind { kUnit, kTeen, kTens, kHundred, kScale };
+
+struct NumberWord {
+  std::string_view cardinal;
+  std::string_view ordinal;
+  NumberWordKind kind;
+  std::int64_t value;
+};
+
+constexpr std::array<NumberWord, 32> kNumberWords{{
+    {"zero", "zeroth", NumberWordKind::kUnit, 0},
+    {"one", "first", NumberWordKind::kUnit, 1},
+    {"two", "second", NumberWordKind::kUnit, 2},
+    {"three", "third", NumberWordKind::kUnit, 3},
+    {"four", "fourth", NumberWordKind::kUnit, 4},
+    {"five", "fifth", NumberWordKind::kUnit, 5},
+    {"six", "sixth", NumberWordKind::kUnit, 6},
+    {"seven", "seventh", NumberWordKind::kUnit, 7},
+    {"eight", "eighth", NumberWordKind::kUnit, 8},
+    {"nine", "ninth", NumberWordKind::kUnit, 9},
+    {"ten", "tenth", NumberWordKind::kTeen, 10},
+    {"eleven", "eleventh", NumberWordKind::kTeen, 11},
+    {"twelve", "twelfth", NumberWordKind::kTeen, 12},
+    {"thirteen", "thirteenth", NumberWordKind::kTeen, 13},
+    {"fourteen", "fourteenth", NumberWordKind::kTeen, 14},
+    {"fifteen", "fifteenth", NumberWordKind::kTeen, 15},
+    {"sixteen", "sixteenth", NumberWordKind::kTeen, 16},
+    {"seventeen", "seventeenth", NumberWordKind::kTeen, 17},
+    {"eighteen", "eighteenth", NumberWordKind::kTeen, 18},
+    {"nineteen", "nineteenth", NumberWordKind::kTeen, 19},
+    {"twenty", "twentieth", NumberWordKind::kTens, 20},
+    {"thirty", "thirtieth", NumberWordKind::kTens, 30},
+    {"forty", "fortieth", NumberWordKind::kTens, 40},
+    {"fifty", "fiftieth", NumberWordKind::kTens, 50},
+    {"sixty", "sixtieth", NumberWordKind::kTens, 60},
+    {"seventy", "seventieth", NumberWordKind::kTens, 70},
+    {"eighty", "eightieth", NumberWordKind::kTens, 80},
+    {"ninety", "ninetieth", NumberWordKind::kTens, 90},
+    {"hundred", "hundredth", NumberWordKind::kHundred, 100},
+    {"thousand", "thousandth", NumberWordKind::kScale, 1000},
+    {"million", "millionth", NumberWordKind::kScale, 1000000},
+    {"billion", "billionth", NumberWordKind::kScale, 1000000000},
+}};
+
+struct NumberWordMatch {
+  const NumberWord* word;
+  bool isOrdinal;
+};
+
+std::optional<NumberWordMatch> numberWord(std::string_view text) {
+  for (const NumberWord& word : kNumberWords) {
+    if (text == word.cardinal) return NumberWordMatch{&word, false};
+    if (text == word.ordinal) return NumberWordMatch{&word, true};
+  }
+  return std::nullopt;
+}
+
+// A digit after "point" or in a year's second half ("nineteen oh five").
+std::optional<int> digitWord(std::string_view text) {
+  if (text == "oh") return 0;
+  std::optional<NumberWordMatch> match = numberWord(text);
+  if (!match || match->isOrdinal || match->word->kind != NumberWordKind::kUnit) return std::nullopt;
+  return static_cast<int>(match->word->value);
+}
+
+std::string withThousandsSeparators(std::int64_t value) {
+  std::string digits = std::to_string(value);
+  if (value < 10000) return digits;
+  std::string grouped;
+  for (std::size_t at = 0; at < digits.size(); ++at) {
+    if (at > 0 && (digits.size() - at) % 3 == 0) grouped += ',';
+    grouped += digits[at];
+  }
+  return grouped;
+}
+
+std::string ordinalSuffix(std::int64_t value) {
+  if (value % 100 >= 11 && value % 100 <= 13) return "th";
+  switch (value % 10) {
+    case 1:
+      return "st";
+    case 2:
+      return "nd";
+    case 3:
+      return "rd";
+    default:
+      return "th";
+  }
+}
+
+struct NumberMatch {
+  std::string text;
+  std::size_t length;  // spoken words taken
+};
+
+// Reads a number spoken from words[start] on: "twenty three", "one hundred
+// and five", "two thousand twenty six", "nineteen eighty four", "three
+// point five", "fifty percent", "twenty first". None where no number starts
+// or where it is one word below ten, which stays a word ("one of the best").
+std::optional<NumberMatch> readNumber(const std::vector<SpokenWord>& words, std::size_t start) {
+  enum class Last { kNone, kUnit, kTeen, kTens, kHundred, kScale };
+  std::int64_t total = 0;
+  std::int64_t group = 0;  // below a thousand
+  std::int64_t lastScale = 0;
+  Last last = Last::kNone;
+  bool ordinal = false;
+  std::size_t at = start;
+  auto wordAt = [&](std::size_t index) -> std::optional<NumberWordMatch> {
+    return index < words.size() ? numberWord(words[index].text) : std::nullopt;
+  };
+  while (!ordinal) {
+    std::optional<NumberWordMatch> match = wordAt(at);
+    if (!match && at < words.size() && words[at].text == "and" &&
+        (last == Last::kHundred || last == Last::kScale)) {
+      std::optional<NumberWordMatch> next = wordAt(at + 1);
+      if (next && next->word->kind != NumberWordKind::kHundred &&
+          next->word->kind != NumberWordKind::kScale) {
+        ++at;
+        continue;
+      }
+    }
+    if (!match) break;
+    const NumberWord& word = *match->word;
+    bool fits = false;
+    switch (word.kind) {
+      case NumberWordKind::kUnit:
+        fits = last == Last::kNone || last == Last::kHundred || last == Last::kScale ||
+               (last == Last::kTens && group % 10 == 0);
+        if (word.value == 0 && last != Last::kNone) fits = false;
+        if (fits) {
+          group += word.value;
+          last = Last::kUnit;
+        }
+        break;
+      case NumberWordKind::kTeen:
+      case NumberWordKind::kTens:
+        if (last == Last::kNone || last == Last::kHundred || last == Last::kScale) {
+          fits = true;
+          group += word.value;
+          last = word.kind == NumberWordKind::kTeen ? Last::kTeen : Last::kTens;
+        } else if (total == 0 && group < 100 && !match->isOrdinal &&
+                   (last == Last::kTeen || (last == Last::kTens && group % 10 == 0))) {
+          // A year said in two halves: "nineteen eighty four", "twenty
+          // twenty six".
+          std::int64_t half = word.value;
+          std::size_t length = 1;
+          std::optional<NumberWordMatch> next = wordAt(at + 1);
+          if (word.kind == NumberWordKind::kTens && next && !next->isOrdinal &&
+              next->word->kind == NumberWordKind::kUnit && next->word->value > 0) {
+            half += next->word->value;
+            length = 2;
+          }
+          std::string text = std::to_string(group * 100 + half);
+          return NumberMatch{text, at + length - start};
+        }
+        break;
+      case NumberWordKind::kHundred:
+        fits = (last == Last::kUnit || last == Last::kTeen || last == Last::kTens) && group > 0 &&
+               group < 100;
+        if (fits) {
+          group *= 100;
+          last = Last::kHundred;
+        }
+        break;
+      case NumberWordKind::kScale:
+        fits = last != Last::kNone && last != Last::kScale && group > 0 &&
+               (lastScale == 0 || word.value < lastScale);
+        if (fits) {
+          total += group * word.value;
+          group = 0;
+          lastScale = word.value;
+          last = Last::kScale;
+        }
+        break;
+    }
+    if (!fits) break;
+    ordinal = match->isOrdinal;
+    ++at;
+  }
+  // "Nineteen oh five".
+  if (!ordinal && last == Last::kTeen && total == 0 && at + 1 < words.size() &&
+      words[at].text == "oh" && digitWord(words[at + 1].text).value_or(0) > 0) {
+    std::string text = std::to_string(group * 100 + *digitWord(words[at + 1].text));
+    return NumberMatch{text, at + 2 - start};
+  }
+  if (at == start) return std::nullopt;
+  std::int64_t value = total + group;
+  std::string text = withThousandsSeparators(value);
+  if (ordinal) {
+    text = std::to_string(value) + ordinalSuffix(value);
+  } else {
+    if (at + 1 < words.size() && words[at].text == "point" && digitWord(words[at + 1].text)) {
+      text = std::to_string(value) + ".";
+      for (++at; at < words.size() && digitWord(words[at].text); ++at) {
+        text += static_cast<char>('0' + *digitWord(words[at].text));
+      }
+    }
+    if (at < words.size() && words[at].text == "percent") {
+      text += "%";
+      ++at;
+    }
+  }
+  if (at - start == 1 && value < 10) return std::nullopt;
+  return NumberMatch{text, at - start};
+}
+
+// --- Spoken words ----------------------------------------------------------
+
+bool isNumberWord(std::string_view text) { return numberWord(text).has_value(); }
+
+// The dictionary's spelling without a variant number: "read(2)" is "read".
+std::string spellingOf(const RecognizedWord& word) {
+  std::string text = word.spelling;
+  std::size_t open = text.find('(');
+  if (open != std::string::npos && open > 0 && text.back() == ')') text.erase(open);
+  return text;
+}
+
+// The real words, without variant numbers; a hyphenated number
+// ("twenty-first") or command ("semi-colon") is taken apart so that its
+// words read like spoken ones. Other hyphenated words stay whole.
+std::vector<SpokenWord> spokenWords(std::span<const RecognizedWord> words) {
+  std::vector<SpokenWord> spoken;
+  for (const RecognizedWord& word : words) {
+    if (word.isFiller) continue;
+    std::string text = spellingOf(word);
+    if (text.empty()) continue;
+    std::size_t hyphen = text.find('-');
+    std::string first = text.substr(0, hyphen);
+    std::string second = hyphen == std::string::npos ? "" : text.substr(hyphen + 1);
+    bool splits = !second.empty() && second.find('-') == std::string::npos &&
+                  ((isNumberWord(first) && isNumberWord(second)) ||
+                   std::any_of(kCommands.begin(), kCommands.end(), [&](const SpokenCommand& c) {
+                     return c.words[0] == first && c.words[1] == second;
+                   }));
+    if (splits) {
+      spoken.push_back({first, word.startFrame, word.endFrame});
+      spoken.push_back({second, word.startFrame, word.endFrame});
+    } else {
+      spoken.push_back({text, word.startFrame, word.endFrame});
+    }
+  }
+  return spoken;
+}
+
+int pauseBetween(const SpokenWord& before, const SpokenWord& after) {
+  return after.startFrame - before.endFrame - 1;
+}
+
+// The command spoken from words[start] on, if any.
+const SpokenCommand* commandAt(const std::vector<SpokenWord>& words, std::size_t start) {
+  for (const SpokenCommand& command : kCommands) {
+    if (words[start].text != command.words[0]) continue;
+    if (command.words[1].empty()) return &command;
+    if (start + 1 < words.size() && words[start + 1].text == command.words[1]) return &command;
+  }
+  return nullptr;
+}
+
+// Whether the command word(s) at words[start, end) were said as a mark
+// rather than as part of a phrase. A mark follows a word of its own, and is
+// said with a pause after it or ends the text; without a pause, the words
+// around it decide.
+bool isSpokenMark(const std::vector<SpokenWord>& words, std::size_t start, std::size_t end,
+                  const std::vector<Piece>& written) {
+  if (written.empty() || written.back().kind == PieceKind::kLineBreak) return false;
+  if (start > 0 && isOneOf(words[start - 1].text, kNounMakers)) return false;
+  if (end == words.size()) return true;
+  if (pauseBetween(words[end - 1], words[end]) >= kMarkPauseFrames) return true;
+  return !isOneOf(words[end].text, kPhraseFollowers);
+}
+
+// The words as written pieces: marks for spoken punctuation, digits for
+// numbers.
+std::vector<Piece> writtenPieces(const std::vector<SpokenWord>& words) {
+  std::vector<Piece> pieces;
+  for (std::size_t at = 0; at < words.size();) {
+    if (const SpokenCommand* command = commandAt(words, at)) {
+      std::size_t end = at + (command->words[1].empty() ? 1 : 2);
+      if (isSpokenMark(words, at, end, pieces)) {
+        pieces.push_back({command->kind, std::string(command->text)});
+        at = end;
+        continue;
+      }
+    }
+    if (std::optional<NumberMatch> number = readNumber(words, at)) {
+      pieces.push_back({PieceKind::kWord, number->text, words[at].startFrame,
+                        words[at + number->length - 1].endFrame});
+      at += number->length;
+      continue;
+    }
+    pieces.push_back({PieceKind::kWord, words[at].text, words[at].startFrame, words[at].endFrame});
+    ++at;
+  }
+  return pieces;
+}
+
+bool endsSentence(const Piece& piece) {
+  return (piece.kind == PieceKind::kMark &&
+          (piece.text == "." || piece.text == "?" || piece.text == "!")) ||
+         piece.text == "\n\n";
+}
+
+std::string sentenceMark(const std::string& firstWord) {
+  return isOneOf(firstWord, kQuestionOpeners) ? "?" : ".";
+}
+
+// Ends a sentence wherever two words are apart by a long pause, and the
+// text once the speaker is done, unless a mark is already there.
+void addSentenceEnds(std::vector<Piece>& pieces, const TextFormatOptions& options) {
+  std::vector<Piece> marked;
+  std::string firstWord;
+  for (std::size_t at = 0; at < pieces.size(); ++at) {
+    const Piece& piece = pieces[at];
+    if (piece.kind == PieceKind::kWord && !marked.empty() &&
+        marked.back().kind == PieceKind::kWord &&
+        piece.startFrame - marked.back().endFrame - 1 >= kSentencePauseFrames) {
+      marked.push_back({PieceKind::kMark, sentenceMark(firstWord)});
+    }
+    if (piece.kind == PieceKind::kWord && (marked.empty() || endsSentence(marked.back()))) {
+      firstWord = piece.text;
+    }
+    marked.push_back(piece);
+  }
+  if (!marked.empty() && marked.back().kind == PieceKind::kWord &&
+      (options.isFinal ||
+       options.heardFrames - marked.back().endFrame - 1 >= kSentencePauseFrames)) {
+    marked.push_back({PieceKind::kMark, sentenceMark(firstWord)});
+  }
+  pieces = std::move(marked);
+}
+
+bool isFirstPerson(std::string_view word) {
+  return word == "i" || word == "i'm" || word == "i'll" || word == "i've" || word == "i'd";
+}
+
+void capitalize(std::string& word) {
+  if (!word.empty() && word[0] >= 'a' && word[0] <= 'z') word[0] = static_cast<char>(word[0] - 32);
+}
+
+std::string joined(const std::vector<Piece>& pieces) {
+  std::string text;
+  bool capitalizes = true;
+  for (std::size_t at = 0; at < pieces.size(); ++at) {
+    const Piece& piece = pieces[at];
+    if (piece.kind == PieceKind::kWord) {
+      if (at > 0 && pieces[at - 1].kind != PieceKind::kLineBreak) text += ' ';
+      std::string word = piece.text;
+      if (capitalizes || isFirstPerson(word)) capitalize(word);
+      text += word;
+      capitalizes = false;
+    } else {
+      text += piece.text;
+      if (endsSentence(piece)) capitalizes = true;
+    }
+  }
+  return text;
+}
+
+std::string plainWords(std::span<const RecognizedWord> words) {
+  std::string text;
+  for (const RecognizedWord& word : words) {
+    if (word.isFiller) continue;
+    if (!text.empty()) text += ' ';
+    text += spellingOf(word);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string formatText(std::span<const RecognizedWord> words, const TextFormatOptions& options) {
+  // The rules below are English; another language's would go here.
+  if (options.language != "en") return plainWords(words);
+  std::vector<Piece> pieces = writtenPieces(spokenWords(words));
+  if (options.addsPunctuation) addSentenceEnds(pieces, options);
+  return joined(pieces);
+}
+
+}  // namespace quorvane::platform::linux_backend
