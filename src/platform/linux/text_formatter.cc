@@ -10,14 +10,14 @@
 namespace quorvane::platform::linux_backend {
 namespace {
 
-// A silence this long between two words ends a sentence: the shortest
-// that no reader, recorded or synthetic, left inside a sentence or at a
-// comma, while most full stops get at least as much (measured on flite,
-// espeak-ng and LibriVox readers; see the README's Performance section).
-constexpr int kSentencePauseFrames = 25;
+// A silence this long between two words ends a sentence. Measured on
+// dictation read by synthetic voices: pauses between sentences left at
+// least 0.85 s between words, thinking pauses inside a sentence at most
+// 0.55 s (see the README's Performance section).
+constexpr int kSentencePauseFrames = 60;
 
 // A command word followed by a pause this long was said as a mark, whatever
-// follows.
+// follows: speakers pause after a mark, not inside a phrase.
 constexpr int kMarkPauseFrames = 25;
 
 // A word as spoken: the dictionary's spelling without its variant number.
@@ -65,10 +65,13 @@ constexpr std::array<std::string_view, 34> kNounMakers{
     "your",    "first", "second",  "third",  "last",    "next",       "same",     "grace", "trial",
     "waiting", "time",  "billing", "notice", "cooling", "transition", "reporting"};
 
-// Words after a command word, without a pause, that bind it into a phrase.
-constexpr std::array<std::string_view, 10> kPhraseFollowers{
-    "of",   "separated", "delimited", "splice", "key",
-    "sign", "symbol",    "character", "cancer", "marks"};
+// Words after a command word, without a pause, that bind it into a phrase
+// ("a difficult period for the family", "a colon between the hours"): a
+// sentence rarely starts with them.
+constexpr std::array<std::string_view, 22> kPhraseFollowers{
+    "of",    "for",    "between", "in",        "at",     "on",        "with",      "from",
+    "after", "before", "during",  "that",      "which",  "separated", "delimited", "splice",
+    "key",   "sign",   "symbol",  "character", "cancer", "marks"};
 
 // Sentences opening with these are questions.
 constexpr std::array<std::string_view, 35> kQuestionOpeners{

@@ -11,15 +11,15 @@ namespace {
 
 // Words as the decoder would give them, from a line of spoken words: each
 // word lasts 20 frames and follows the last without a gap, except after
-// "~" (a short pause, 15 frames, as at a comma) and "_" (a long one, 40
-// frames, as at a full stop). <sil>, <s>, </s> and [NOISE] are fillers.
+// "~" (a thinking pause, 45 frames) and "_" (a pause between sentences, 80
+// frames). <sil>, <s>, </s> and [NOISE] are fillers.
 std::vector<RecognizedWord> spoken(const std::string& line) {
   std::vector<RecognizedWord> words;
   std::istringstream in(line);
   int frame = 0;
   for (std::string token; in >> token;) {
     if (token == "~" || token == "_") {
-      frame += token == "~" ? 15 : 40;
+      frame += token == "~" ? 45 : 80;
       continue;
     }
     bool filler = token.front() == '<' || token.front() == '[';
@@ -56,6 +56,7 @@ TEST(TextFormatterTest, WritesWhatWasSaidAsAPersonWould) {
       {"it lasted for the period of time", "It lasted for the period of time"},
       {"send a comma separated list", "Send a comma separated list"},
       {"the trial period ~ of ten days", "The trial period of 10 days"},
+      {"a hard period for the family", "A hard period for the family"},
       {"the end period _ of story", "The end. Of story"},
       {"period", "Period"},
       // Numbers.
@@ -83,8 +84,8 @@ TEST(TextFormatterTest, WritesWhatWasSaidAsAPersonWould) {
       {"had he married _ he would", "Had he married. He would.", true},
       // A result while the speaker may go on.
       {"we are done", "We are done", true, false, 10},
-      {"we are done", "We are done.", true, false, 30},
-      {"what now", "What now?", true, false, 30},
+      {"we are done", "We are done.", true, false, 70},
+      {"what now", "What now?", true, false, 70},
       // Other languages get the words alone.
       {"bonjour comma <sil> twenty three", "bonjour comma twenty three", true, true, 0, "fr"},
   };
