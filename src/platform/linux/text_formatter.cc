@@ -1,12 +1,12 @@
 #include "platform/linux/text_formatter.h"
 
-#include "platform/linux/spoken_numbers.h"
-
 #include <algorithm>
 #include <array>
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include "platform/linux/spoken_numbers.h"
 
 namespace quorvane::platform::linux_backend {
 namespace {
