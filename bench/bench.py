@@ -135,7 +135,9 @@ def spread(values):
 
 
 def words_of(text):
-    return text.lower().split()
+    """The words alone: the product writes capitals and marks, the bare
+    recognizer does not."""
+    return [word for word in (w.strip(".,?!:;") for w in text.lower().split()) if word]
 
 
 def edit_distance(reference, hypothesis):
@@ -272,12 +274,12 @@ class Product:
 def first_holding_last_word(timeline, final_text):
     """The time of the first (time, text) entry whose text holds the final
     text's last word in its place; None when none does."""
-    final = final_text.lower().split()
+    final = words_of(final_text)
     if not final:
         return None
     last, position = final[-1], len(final) - 1
     for at, text in timeline:
-        words = text.lower().split()
+        words = words_of(text)
         # In its place; or last, with the words before it merged or split
         # a little differently.
         if (len(words) > position and words[position] == last) or (

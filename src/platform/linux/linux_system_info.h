@@ -6,10 +6,17 @@
 
 namespace quorvane::platform::linux_backend {
 
-// The running kernel's version and the user's locale settings.
+// What this layer offers, in the terms of the system versions that the
+// logic asks about, and the user's locale settings.
 class LinuxSystemInfo final : public SystemInfo {
  public:
-  // Compares the kernel release ("6.1.0-13-amd64" is 6.1).
+  // The logic asks for a version only to learn what the recognizer can do;
+  // the kernel's release says nothing about that. This layer's recognizer
+  // punctuates on request, which the logic expects from version 13.0 on,
+  // so it answers as a system of that version.
+  static constexpr int kOfferedMajor = 13;
+  static constexpr int kOfferedMinor = 0;
+
   bool isVersionAtLeast(int major, int minor) override;
   std::string currentLocaleIdentifier() override;
 };

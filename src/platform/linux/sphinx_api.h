@@ -19,7 +19,10 @@ namespace quorvane::platform::linux_backend {
   X(ps_end_utt)                            \
   X(ps_process_raw)                        \
   X(ps_get_in_speech)                      \
-  X(ps_get_hyp)
+  X(ps_seg_iter)                           \
+  X(ps_seg_next)                           \
+  X(ps_seg_word)                           \
+  X(ps_seg_frames)
 
 // PocketSphinx, opened on first use by the recognizer's own thread: linked
 // in, it and its numeric libraries would be mapped by every command.

@@ -13,10 +13,12 @@ namespace {
 // places.
 constexpr std::size_t kBlockSamples = 2048;
 
-void appendWords(std::string& text, const std::string& words) {
-  if (words.empty()) return;
-  if (!text.empty()) text += ' ';
-  text += words;
+constexpr std::size_t kSamplesPerFrame = 16000 / kFramesPerSecond;
+
+// The dictionary's silences and noises: <s>, </s>, <sil>, [NOISE], and
+// the ++NOISE++ spelling of older models.
+bool isFiller(const std::string& word) {
+  return !word.empty() && (word.front() == '<' || word.front() == '[' || word.front() == '+');
 }
 
 }  // namespace
@@ -62,6 +64,7 @@ bool SphinxDecoder::process(std::span<const std::int16_t> samples) {
 
 bool SphinxDecoder::processBlock(std::span<const std::int16_t> block) {
   if (api_.ps_process_raw(decoder_, block.data(), block.size(), FALSE, FALSE) < 0) return false;
+  heardSamples_ += block.size();
   if (api_.ps_get_in_speech(decoder_) != 0) {
     utteranceHasSpeech_ = true;
   } else if (utteranceHasSpeech_) {
@@ -71,30 +74,46 @@ bool SphinxDecoder::processBlock(std::span<const std::int16_t> block) {
   return true;
 }
 
-std::string SphinxDecoder::text() const {
-  std::string text = finishedText_;
-  if (utteranceHasSpeech_) appendWords(text, hypothesis());
-  return text;
+int SphinxDecoder::heardFrames() const {
+  return static_cast<int>(heardSamples_ / kSamplesPerFrame);
 }
 
-std::optional<std::string> SphinxDecoder::finish() {
+std::vector<RecognizedWord> SphinxDecoder::words() const {
+  std::vector<RecognizedWord> words = finishedWords_;
+  if (utteranceHasSpeech_) appendHypothesis(words);
+  return words;
+}
+
+std::optional<std::vector<RecognizedWord>> SphinxDecoder::finish() {
   if (!partBlock_.empty() && !processBlock(partBlock_)) return std::nullopt;
   partBlock_.clear();
   if (!endUtterance()) return std::nullopt;
-  return finishedText_;
+  return finishedWords_;
 }
 
 bool SphinxDecoder::endUtterance() {
   if (api_.ps_end_utt(decoder_) < 0) return false;
   // Without speech the search saw nothing worth keeping.
-  if (utteranceHasSpeech_) appendWords(finishedText_, hypothesis());
+  if (utteranceHasSpeech_) appendHypothesis(finishedWords_);
   utteranceHasSpeech_ = false;
   return true;
 }
 
-std::string SphinxDecoder::hypothesis() const {
-  const char* words = api_.ps_get_hyp(decoder_, nullptr);
-  return words == nullptr ? std::string() : dictionaryTextAsUtf8(words);
+void SphinxDecoder::appendHypothesis(std::vector<RecognizedWord>& words) const {
+  for (ps_seg_t* segment = api_.ps_seg_iter(decoder_); segment != nullptr;
+       segment = api_.ps_seg_next(segment)) {
+    RecognizedWord word;
+    word.spelling = spellingOf(api_.ps_seg_word(segment));
+    // Frames count from the first utterance's start: the front end keeps
+    // counting the silence that it leaves out of the search.
+    api_.ps_seg_frames(segment, &word.startFrame, &word.endFrame);
+    word.isFiller = isFiller(word.spelling);
+    words.push_back(std::move(word));
+  }
+}
+
+std::string SphinxDecoder::spellingOf(const char* word) {
+  return word == nullptr ? std::string() : dictionaryTextAsUtf8(word);
 }
 
 }  // namespace quorvane::platform::linux_backend

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/linux/model_files.h"
+#include "platform/linux/text_formatter.h"
 
 struct ps_decoder_s;
 
@@ -34,27 +35,34 @@ class SphinxDecoder {
   // change the result. False when PocketSphinx fails.
   bool process(std::span<const std::int16_t> samples);
 
-  // The words so far: the finished utterances' and the current best guess,
-  // separated by single spaces.
-  std::string text() const;
+  // The words so far, fillers included: the finished utterances' and the
+  // current best guess, with frames counted from the start of the audio.
+  std::vector<RecognizedWord> words() const;
+
+  // The frames of audio decoded so far.
+  int heardFrames() const;
 
   // Decodes what waits for a whole block and finishes the current
-  // utterance; the whole text, or none when PocketSphinx fails. Nothing may
+  // utterance; all the words, or none when PocketSphinx fails. Nothing may
   // be processed after it.
-  std::optional<std::string> finish();
+  std::optional<std::vector<RecognizedWord>> finish();
 
  private:
   SphinxDecoder(const SphinxApi& api, ps_decoder_s* decoder);
 
   bool processBlock(std::span<const std::int16_t> block);
   bool endUtterance();
-  std::string hypothesis() const;
+  // The current utterance's best guess so far, or its result once ended.
+  void appendHypothesis(std::vector<RecognizedWord>& words) const;
+  // Every word that PocketSphinx hands out passes through here.
+  static std::string spellingOf(const char* word);
 
   const SphinxApi& api_;
   ps_decoder_s* decoder_;
   std::vector<std::int16_t> partBlock_;  // Fewer samples than a block.
   bool utteranceHasSpeech_ = false;
-  std::string finishedText_;
+  std::size_t heardSamples_ = 0;
+  std::vector<RecognizedWord> finishedWords_;
 };
 
 }  // namespace quorvane::platform::linux_backend

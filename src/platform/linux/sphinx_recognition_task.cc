@@ -13,11 +13,13 @@ namespace quorvane::platform::linux_backend {
 
 SphinxRecognitionTask::SphinxRecognitionTask(MainQueue& mainQueue, std::optional<ModelFiles> files,
                                              std::shared_ptr<AudioQueue> audio,
-                                             bool reportsPartialResults, ResultHandler handler)
+                                             bool reportsPartialResults, TextFormatOptions format,
+                                             ResultHandler handler)
     : mainQueue_(mainQueue),
       files_(std::move(files)),
       audio_(std::move(audio)),
       reportsPartialResults_(reportsPartialResults),
+      format_(std::move(format)),
       handler_(std::move(handler)) {}
 
 void SphinxRecognitionTask::start() {
@@ -61,14 +63,17 @@ bool SphinxRecognitionTask::decode(SphinxDecoder& decoder) {
     if (batch.ended && converter && !converter->finish(speech)) return false;
     if (!decoder.process(speech)) return false;
 
+    TextFormatOptions format = format_;
+    format.heardFrames = decoder.heardFrames();
     if (batch.ended) {
-      std::optional<std::string> text = decoder.finish();
-      if (!text) return false;
-      post(RecognitionResult{*text, true}, false);
+      std::optional<std::vector<RecognizedWord>> words = decoder.finish();
+      if (!words) return false;
+      format.isFinal = true;
+      post(RecognitionResult{formatText(*words, format), true}, false);
       return true;
     }
     if (reportsPartialResults_) {
-      std::string text = decoder.text();
+      std::string text = formatText(decoder.words(), format);
       if (text != lastPostedText_) {
         lastPostedText_ = text;
         post(RecognitionResult{std::move(text), false}, false);

@@ -4,6 +4,7 @@
 
 #include "platform/linux/audio_queue.h"
 #include "platform/linux/buffer_recognition_request.h"
+#include "platform/linux/language_region.h"
 #include "platform/linux/model_files.h"
 #include "platform/linux/sphinx_recognition_task.h"
 
@@ -19,15 +20,20 @@ std::shared_ptr<RecognitionTask> SphinxRecognizer::recognitionTask(
   std::optional<ModelFiles> files = findModelFiles(modelDirectory_);
   std::shared_ptr<AudioQueue> audio;
   bool reportsPartialResults = false;
+  TextFormatOptions format;
+  // Model directories are named for their language and region ("en-us").
+  std::optional<LanguageRegion> language = parseLanguageRegion(modelDirectory_.filename().string());
+  format.language = language ? language->language : "";
   if (auto bufferRequest = std::dynamic_pointer_cast<BufferRecognitionRequest>(request)) {
     audio = bufferRequest->audio();
     reportsPartialResults = bufferRequest->reportsPartialResults();
+    format.addsPunctuation = bufferRequest->addsPunctuation();
   } else {
     files.reset();  // No audio to recognize: the task reports the error.
     audio = std::make_shared<AudioQueue>();
   }
-  auto task = std::make_shared<SphinxRecognitionTask>(mainQueue_, std::move(files), audio,
-                                                      reportsPartialResults, std::move(handler));
+  auto task = std::make_shared<SphinxRecognitionTask>(
+      mainQueue_, std::move(files), audio, reportsPartialResults, format, std::move(handler));
   task->start();
   return task;
 }

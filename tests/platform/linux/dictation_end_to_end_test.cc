@@ -2,9 +2,13 @@
 // and the installed US English model.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -154,6 +158,33 @@ TEST(LinuxDictationTest, Latin1DictionaryWordsReachTheHostAsUtf8) {
   expectRecognized(outcome, utf8Transcript);
   EXPECT_NE(valueOf(outcome, "final", "text").value_or("").find("\xc3"), std::string::npos)
       << "no accented word recognized";
+}
+
+// Two sentences with a pause between them come out as written text: each
+// starts with a capital and ends with a mark, and every partial result is
+// written the same way, so the text does not change its looks at the end.
+TEST(LinuxDictationTest, TextIsWrittenInSentences) {
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample first = loadLibrivoxSample(kSentence);
+  SpeechSample second = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0930");
+  std::vector<std::int16_t> samples = first.samples;
+  samples.insert(samples.end(), kSampleRate, 0);
+  samples.insert(samples.end(), second.samples.begin(), second.samples.end());
+  ProcessOutcome outcome =
+      dictate(server, "en-US", samples, first.transcript + " " + second.transcript,
+              withLocale(server.clientEnvironment()));
+  expectRecognized(outcome, first.transcript + " " + second.transcript);
+
+  std::string final = valueOf(outcome, "final", "text").value_or("");
+  EXPECT_TRUE(std::regex_match(final, std::regex("[A-Z0-9][^.?!]*[.?!] [A-Z0-9][^.?!]*[.?!]")))
+      << final;
+  for (const std::string& line : outcome.lines) {
+    nlohmann::json message = nlohmann::json::parse(line, nullptr, false);
+    if (!message.is_object() || message.value("type", "") != "partial") continue;
+    std::string text = message.value("text", "");
+    EXPECT_TRUE(text.empty() || !std::islower(static_cast<unsigned char>(text[0]))) << text;
+  }
 }
 
 TEST(LinuxDictationTest, CancelWhileSpeakingEndsTheRun) {

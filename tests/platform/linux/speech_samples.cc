@@ -1,6 +1,7 @@
 #include "platform/linux/speech_samples.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -66,9 +67,17 @@ std::string transcriptOf(const std::string& name) {
   throw std::runtime_error("no transcript for " + name);
 }
 
+// The words alone: written text's capitals and marks are not words.
 std::vector<std::string> wordsOf(const std::string& text) {
   std::istringstream in(text);
-  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) {
+    while (!word.empty() && std::strchr(".,?!:;", word.back()) != nullptr) word.pop_back();
+    std::transform(word.begin(), word.end(), word.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (!word.empty()) words.push_back(word);
+  }
+  return words;
 }
 
 }  // namespace

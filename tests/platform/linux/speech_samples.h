@@ -21,7 +21,8 @@ inline constexpr int kSampleRate = 16000;
 SpeechSample loadLibrivoxSample(const std::string& name);
 
 // The share of reference words that the hypothesis gets wrong: word-level
-// edit distance divided by the number of reference words.
+// edit distance divided by the number of reference words. Case and
+// punctuation marks do not count.
 double wordErrorRate(const std::string& reference, const std::string& hypothesis);
 
 }  // namespace quorvane::testing

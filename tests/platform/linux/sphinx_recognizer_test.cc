@@ -179,6 +179,8 @@ TEST_F(SphinxRecognizerTest, UtterancesAfterPausesAddUp) {
   EXPECT_LT(wordErrorRate(first.transcript + " " + second.transcript, final.result->text), 0.5)
       << final.result->text;
   EXPECT_EQ(final.result->text.find("  "), std::string::npos);
+  // The request did not ask for punctuation: the pause ends no sentence.
+  EXPECT_EQ(final.result->text.find_first_of(".?!"), std::string::npos) << final.result->text;
 }
 
 TEST_F(SphinxRecognizerTest, NothingReachesTheHandlerAfterCancel) {
