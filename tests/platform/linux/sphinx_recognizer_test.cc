@@ -18,6 +18,7 @@ namespace {
 using testing::loadLibrivoxSample;
 using testing::ScopedEnvironment;
 using testing::SpeechSample;
+using testing::synthesizeSpeech;
 using testing::TemporaryDirectory;
 using testing::wordErrorRate;
 
@@ -179,6 +180,27 @@ TEST_F(SphinxRecognizerTest, UtterancesAfterPausesAddUp) {
   EXPECT_LT(wordErrorRate(first.transcript + " " + second.transcript, final.result->text), 0.5)
       << final.result->text;
   EXPECT_EQ(final.result->text.find("  "), std::string::npos);
+}
+
+TEST_F(SphinxRecognizerTest, SpokenCommandsComeOutAsTheirWords) {
+  SpeechSample speech = synthesizeSpeech(
+      "please send the report comma then call me period is the office open question mark "
+      "new paragraph thanks semicolon see you soon",
+      dataHome_.path());
+  ASSERT_NO_FATAL_FAILURE(startTask());
+  append(speech.samples);
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+  const Delivery& final = deliveries_.back();
+  ASSERT_TRUE(final.result);
+  // Whole words only: "period" inside "periodic" would not count.
+  std::string padded = " ";
+  padded.append(final.result->text).append(" ");
+  for (std::string command : {"comma", "period", "question mark", "new paragraph", "semicolon"}) {
+    EXPECT_NE(padded.find(" " + command + " "), std::string::npos)
+        << command << " missing from: " << final.result->text;
+  }
 }
 
 TEST_F(SphinxRecognizerTest, NothingReachesTheHandlerAfterCancel) {
