@@ -182,6 +182,27 @@ TEST_F(SphinxRecognizerTest, UtterancesAfterPausesAddUp) {
   EXPECT_EQ(final.result->text.find("  "), std::string::npos);
 }
 
+// The commands are English: another language's model searches with its own
+// language model alone, so "semicolon", absent from the dictionary, is never
+// heard. The US English files stand in for another language's.
+TEST_F(SphinxRecognizerTest, OtherLanguagesKeepTheirOwnLanguageModel) {
+  std::filesystem::path model = dataHome_.makeDirectory("pocketsphinx/model/de-de");
+  for (const char* file : {"en-us", "en-us.lm.bin", "cmudict-en-us.dict"}) {
+    std::filesystem::create_symlink(
+        std::filesystem::path("/usr/share/pocketsphinx/model/en-us") / file, model / file);
+  }
+  SpeechSample speech = synthesizeSpeech("thanks semicolon see you soon", dataHome_.path());
+  ASSERT_NO_FATAL_FAILURE(startTask("de-DE"));
+  append(speech.samples);
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+  const Delivery& final = deliveries_.back();
+  ASSERT_TRUE(final.result);
+  EXPECT_FALSE(final.result->text.empty());
+  EXPECT_EQ(final.result->text.find("semicolon"), std::string::npos) << final.result->text;
+}
+
 TEST_F(SphinxRecognizerTest, SpokenCommandsComeOutAsTheirWords) {
   SpeechSample speech = synthesizeSpeech(
       "please send the report comma then call me period is the office open question mark "
