@@ -20,9 +20,10 @@ constexpr const char* kSearchName = "dictation";
 constexpr float kCommandWeight = 0.05f;
 
 // Every command after any word, and the words that complete a command after
-// its first word. "new", "full" and "question" are common words alone: raised
-// much, they crept into plain speech, so mostly the words after them are. No
-// unknown-word entry: other words get nothing from this model.
+// its first word. "new", "full" and "question" are common on their own:
+// raised as much as the others, they crept into plain speech, so the model
+// raises mostly the words that follow them. No unknown-word entry: other
+// words get nothing from this model.
 constexpr std::string_view kCommandModel = R"(\data\
 ngram 1=15
 ngram 2=9
