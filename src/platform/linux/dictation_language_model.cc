@@ -21,12 +21,13 @@ constexpr float kCommandWeight = 0.05f;
 
 // Every command after any word, and the words that complete a command after
 // its first word. "new", "full" and "question" are common on their own:
-// raised as much as the others, they crept into plain speech, so the model
-// raises mostly the words that follow them. No unknown-word entry: other
+// raised as much as the others, they crept into plain speech ("new" also
+// took the place of "knew"), so the model raises mostly the words that
+// follow them. No unknown-word entry: other
 // words get nothing from this model.
 constexpr std::string_view kCommandModel = R"(\data\
 ngram 1=15
-ngram 2=9
+ngram 2=8
 
 \1-grams:
 -0.7 </s>
@@ -41,7 +42,7 @@ ngram 2=9
 -2.0 point -0.3
 -1.2 colon -0.3
 -1.4 semicolon -0.3
--2.0 new -0.3
+-4.0 new -0.3
 -2.0 line -0.3
 -2.0 paragraph -0.3
 
@@ -52,7 +53,6 @@ ngram 2=9
 -0.4 exclamation point
 -0.3 new line
 -0.3 new paragraph
--0.3 <s> new
 -1.0 <s> comma
 -1.0 <s> period
 
