@@ -23,14 +23,15 @@ constexpr float kCommandWeight = 0.05f;
 // its first word. "new", "full" and "question" are common on their own:
 // raised as much as the others, they crept into plain speech ("new" also
 // took the place of "knew"), so the model raises mostly the words that
-// follow them. No unknown-word entry: other
-// words get nothing from this model.
+// follow them. The model ends an utterance only after a command, so as not
+// to favour cutting one short. No unknown-word entry: other words get
+// nothing from this model.
 constexpr std::string_view kCommandModel = R"(\data\
 ngram 1=15
-ngram 2=8
+ngram 2=17
 
 \1-grams:
--0.7 </s>
+-4.0 </s>
 -99 <s> -1.0
 -0.7 comma -0.3
 -0.8 period -0.3
@@ -55,6 +56,15 @@ ngram 2=8
 -0.3 new paragraph
 -1.0 <s> comma
 -1.0 <s> period
+-0.5 comma </s>
+-0.3 period </s>
+-0.3 stop </s>
+-0.3 mark </s>
+-0.3 point </s>
+-0.5 colon </s>
+-0.5 semicolon </s>
+-0.5 line </s>
+-0.5 paragraph </s>
 
 \end\
 )";
