@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/ngram_model.h>
 
 namespace quorvane::platform::linux_backend {
 
@@ -9,7 +10,10 @@ namespace quorvane::platform::linux_backend {
 #define QUORVANE_SPHINXBASE_FUNCTIONS(X) \
   X(err_set_logfp)                       \
   X(cmd_ln_init)                         \
-  X(cmd_ln_free_r)
+  X(cmd_ln_free_r)                       \
+  X(ngram_model_read)                    \
+  X(ngram_model_set_init)                \
+  X(ngram_model_free)
 
 #define QUORVANE_POCKETSPHINX_FUNCTIONS(X) \
   X(ps_args)                               \
@@ -22,7 +26,12 @@ namespace quorvane::platform::linux_backend {
   X(ps_seg_iter)                           \
   X(ps_seg_next)                           \
   X(ps_seg_word)                           \
-  X(ps_seg_frames)
+  X(ps_seg_frames)                         \
+  X(ps_get_config)                         \
+  X(ps_get_logmath)                        \
+  X(ps_add_word)                           \
+  X(ps_set_lm)                             \
+  X(ps_set_search)
 
 // PocketSphinx, opened on first use by the recognizer's own thread: linked
 // in, it and its numeric libraries would be mapped by every command.

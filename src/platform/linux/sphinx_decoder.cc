@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/linux/dictation_language_model.h"
 #include "platform/linux/dictionary_text.h"
 #include "platform/linux/sphinx_api.h"
 
@@ -24,17 +25,17 @@ bool isFiller(const std::string& word) {
 }  // namespace
 
 std::unique_ptr<SphinxDecoder> SphinxDecoder::load(const SphinxApi& api, const ModelFiles& files) {
-  // The model alone, as pocketsphinx_continuous runs with -hmm, -lm and
-  // -dict: every other setting keeps PocketSphinx's default or the acoustic
-  // model's own feat.params.
+  // The model alone, as pocketsphinx_continuous runs: every setting but the
+  // model's files keeps PocketSphinx's default or the acoustic model's own
+  // feat.params. The language model follows, joined with the spoken commands'.
   cmd_ln_t* config =
-      api.cmd_ln_init(nullptr, api.ps_args(), TRUE, "-hmm", files.acousticModel.c_str(), "-lm",
-                      files.languageModel.c_str(), "-dict", files.dictionary.c_str(), nullptr);
+      api.cmd_ln_init(nullptr, api.ps_args(), TRUE, "-hmm", files.acousticModel.c_str(), "-dict",
+                      files.dictionary.c_str(), nullptr);
   if (config == nullptr) return nullptr;
   ps_decoder_t* decoder = api.ps_init(config);
   api.cmd_ln_free_r(config);  // The decoder keeps its own reference.
   if (decoder == nullptr) return nullptr;
-  if (api.ps_start_utt(decoder) < 0) {
+  if (!useDictationLanguageModel(api, decoder, files) || api.ps_start_utt(decoder) < 0) {
     api.ps_free(decoder);
     return nullptr;
   }

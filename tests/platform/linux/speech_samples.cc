@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/child_process.h"
 
 namespace quorvane::testing {
 namespace {
@@ -84,6 +87,19 @@ std::vector<std::string> wordsOf(const std::string& text) {
 
 SpeechSample loadLibrivoxSample(const std::string& name) {
   return {readWaveSamples(kLibrivoxDirectory / (name + ".wav")), transcriptOf(name)};
+}
+
+SpeechSample synthesizeSpeech(const std::string& text, const std::filesystem::path& directory) {
+  const std::filesystem::path voice = directory / "voice.wav", speech = directory / "speech.wav";
+  auto succeeds = [](const std::vector<std::string>& argv) {
+    return ChildProcess(argv).wait(std::chrono::seconds(30)).exitStatus == 0;
+  };
+  if (!succeeds({"/usr/bin/flite", "-voice", "awb", "-t", text, "-o", voice.string()}) ||
+      !succeeds({"/usr/bin/sox", "-V1", voice.string(), "-r", "16000", "-c", "1", "-b", "16",
+                 speech.string(), "pad", "0.3", "1"})) {
+    throw std::runtime_error("flite or sox failed to speak: " + text);
+  }
+  return {readWaveSamples(speech), text};
 }
 
 double wordErrorRate(const std::string& reference, const std::string& hypothesis) {

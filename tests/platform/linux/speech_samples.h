@@ -20,6 +20,12 @@ inline constexpr int kSampleRate = 16000;
 // "sense_and_sensibility_01_austen_64kb-0880". Throws when it cannot be read.
 SpeechSample loadLibrivoxSample(const std::string& name);
 
+// `text` spoken by flite's "awb" voice (Scottish English, male), with a second of
+// silence after it, as 16 kHz mono samples; `directory` takes the sound files
+// on the way. Throws when flite or sox fails. PocketSphinx's US English model
+// hears this voice far better than espeak-ng's.
+SpeechSample synthesizeSpeech(const std::string& text, const std::filesystem::path& directory);
+
 // The share of reference words that the hypothesis gets wrong: word-level
 // edit distance divided by the number of reference words. Case and
 // punctuation marks do not count.

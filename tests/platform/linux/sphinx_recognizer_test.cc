@@ -18,6 +18,7 @@ namespace {
 using testing::loadLibrivoxSample;
 using testing::ScopedEnvironment;
 using testing::SpeechSample;
+using testing::synthesizeSpeech;
 using testing::TemporaryDirectory;
 using testing::wordErrorRate;
 
@@ -181,6 +182,48 @@ TEST_F(SphinxRecognizerTest, UtterancesAfterPausesAddUp) {
   EXPECT_EQ(final.result->text.find("  "), std::string::npos);
   // The request did not ask for punctuation: the pause ends no sentence.
   EXPECT_EQ(final.result->text.find_first_of(".?!"), std::string::npos) << final.result->text;
+}
+
+// The commands are English: another language's model searches with its own
+// language model alone, so "semicolon", absent from the dictionary, is never
+// heard. The US English files stand in for another language's.
+TEST_F(SphinxRecognizerTest, OtherLanguagesKeepTheirOwnLanguageModel) {
+  std::filesystem::path model = dataHome_.makeDirectory("pocketsphinx/model/de-de");
+  for (const char* file : {"en-us", "en-us.lm.bin", "cmudict-en-us.dict"}) {
+    std::filesystem::create_symlink(
+        std::filesystem::path("/usr/share/pocketsphinx/model/en-us") / file, model / file);
+  }
+  SpeechSample speech = synthesizeSpeech("thanks semicolon see you soon", dataHome_.path());
+  ASSERT_NO_FATAL_FAILURE(startTask("de-DE"));
+  append(speech.samples);
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+  const Delivery& final = deliveries_.back();
+  ASSERT_TRUE(final.result);
+  EXPECT_FALSE(final.result->text.empty());
+  EXPECT_EQ(final.result->text.find("semicolon"), std::string::npos) << final.result->text;
+}
+
+TEST_F(SphinxRecognizerTest, SpokenCommandsComeOutAsTheirWords) {
+  SpeechSample speech = synthesizeSpeech(
+      "please send the report comma then call me period is the office open question mark "
+      "new paragraph thanks semicolon see you soon",
+      dataHome_.path());
+  ASSERT_NO_FATAL_FAILURE(startTask());
+  append(speech.samples);
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+  const Delivery& final = deliveries_.back();
+  ASSERT_TRUE(final.result);
+  // Whole words only: "period" inside "periodic" would not count.
+  std::string padded = " ";
+  padded.append(final.result->text).append(" ");
+  for (std::string command : {"comma", "period", "question mark", "new paragraph", "semicolon"}) {
+    EXPECT_NE(padded.find(" " + command + " "), std::string::npos)
+        << command << " missing from: " << final.result->text;
+  }
 }
 
 TEST_F(SphinxRecognizerTest, NothingReachesTheHandlerAfterCancel) {
