@@ -27,7 +27,7 @@ As a module:
 
 As a command:
 
-    private_audio_server.py serve [--rate HZ] [--channels N]
+    private_audio_server.py serve [--rate HZ] [--channels N] [--shared-memory]
 
 `--rate 0` starts a server without any source. It prints one JSON line,
 {"env", "server", "socket", "fifo", "pid", "dir"} ("env": what a client's
@@ -119,12 +119,14 @@ def _die_with_parent():
 class PrivateAudioServer:
     """The microphone delivers 16-bit samples at `rate` with `channels`
     interleaved (by default 16 kHz mono, the recordings' own format);
-    `rate=0` makes a server without any source."""
+    `rate=0` makes a server without any source. Audio reaches clients over
+    the socket unless `shared_memory`, as on a desktop."""
 
-    def __init__(self, startup_timeout=15.0, rate=RATE, channels=1):
+    def __init__(self, startup_timeout=15.0, rate=RATE, channels=1, shared_memory=False):
         self.startup_timeout = startup_timeout
         self.rate = rate
         self.channels = channels
+        self.shared_memory = shared_memory
         self._chunk_bytes = int(rate * CHUNK_SECONDS) * FRAME_BYTES * channels
         self.dir = None
         self.socket = None
@@ -195,7 +197,8 @@ class PrivateAudioServer:
             self.process = subprocess.Popen(
                 [pulseaudio, "-n", "-F", str(self.dir / "server.pa"), "--daemonize=no",
                  "--exit-idle-time=-1", "--system=no", "--use-pid-file=no",
-                 "--realtime=no", "--high-priority=no", "--disable-shm=yes",
+                 "--realtime=no", "--high-priority=no",
+                 f"--disable-shm={'no' if self.shared_memory else 'yes'}",
                  "--log-target=stderr", "--log-level=warning"],
                 env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                 preexec_fn=_die_with_parent,
@@ -328,11 +331,9 @@ class PrivateAudioServer:
         self.stop()
 
 
-def _serve(rate, channels):
-    stopped = threading.Event()
-
+def _serve(arguments):
     def on_signal(*_):
-        stopped.set()
+        raise SystemExit(0)
 
     for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(sig, on_signal)
@@ -342,36 +343,21 @@ def _serve(rate, channels):
         with lock:
             try:
                 print(json.dumps(message), flush=True)
-            except OSError:  # nobody reads us any more
-                stopped.set()
+            except OSError:
+                pass  # nobody reads us any more
 
-    def read_commands():
-        for line in sys.stdin:
-            command, _, argument = line.strip().partition(" ")
-            path = argument.strip()
-            if command == "stop":
-                break
-            if command == "stop-daemon":
-                pid = server.pid
-                server.stop_daemon()
-                say({"stopped": pid})
-            elif command in ("feed", "feed-raw"):
-                try:
-                    pcm = (Path(path).read_bytes() if command == "feed-raw"
-                           else read_pcm(path, rate, channels))
-                    played = server.play(pcm, wait=False)
-                except (OSError, ValueError, EOFError, wave.Error) as error:
-                    say({"error": str(error), "path": path})
-                    continue
-                threading.Thread(
-                    target=lambda p=played, n=path: (p.wait(), say({"fed": n})),
-                    daemon=True,
-                ).start()
-            else:
-                say({"error": f"unknown command: {line.strip()}"})
-        stopped.set()
+    def feed(command, path):
+        try:
+            pcm = (Path(path).read_bytes() if command == "feed-raw"
+                   else read_pcm(path, server.rate, server.channels))
+        except (OSError, ValueError, EOFError, wave.Error) as error:
+            say({"error": str(error), "path": path})
+            return
+        played = server.play(pcm, wait=False)
+        threading.Thread(target=lambda: (played.wait(), say({"fed": path})), daemon=True).start()
 
-    server = PrivateAudioServer(rate=rate, channels=channels)
+    server = PrivateAudioServer(rate=arguments.rate, channels=arguments.channels,
+                                shared_memory=arguments.shared_memory)
     try:
         server.start()
     except RuntimeError as error:
@@ -381,9 +367,18 @@ def _serve(rate, channels):
         say({"env": server.client_env, "server": server.env["PULSE_SERVER"],
              "socket": server.socket, "fifo": server.fifo, "pid": server.pid,
              "dir": str(server.dir)})
-        threading.Thread(target=read_commands, daemon=True).start()
-        while not stopped.wait(0.5):
-            pass
+        for line in sys.stdin:
+            command, _, path = line.strip().partition(" ")
+            if command == "stop":
+                break
+            if command == "stop-daemon":
+                pid = server.pid
+                server.stop_daemon()
+                say({"stopped": pid})
+            elif command in ("feed", "feed-raw"):
+                feed(command, path.strip())
+            else:
+                say({"error": f"unknown command: {line.strip()}"})
     finally:
         server.stop()
 
@@ -394,5 +389,6 @@ if __name__ == "__main__":
     parser.add_argument("--rate", type=int, default=RATE,
                         help="the microphone's sample rate; 0 for no microphone")
     parser.add_argument("--channels", type=int, default=1)
-    arguments = parser.parse_args()
-    _serve(arguments.rate, arguments.channels)
+    parser.add_argument("--shared-memory", action="store_true",
+                        help="audio reaches clients in shared memory, as on a desktop")
+    _serve(parser.parse_args())
