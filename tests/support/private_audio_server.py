@@ -2,8 +2,8 @@
 """A private PulseAudio daemon whose default source is speech we feed it.
 
 The one private audio server of the tests, the benchmark and scripts/demo:
-the C++ tests and the scripts run it as a command, the Python tests and the
-benchmark import it. Everything lives in a temporary directory (the
+the C++ tests and scripts/demo run it as a command, the Python tests and
+the benchmark import it. Everything lives in a temporary directory (the
 daemon's HOME and XDG_RUNTIME_DIR, an empty home for clients, the socket
 and the FIFO), and only the daemon started here is ever stopped; it also
 ends with the process that started it.
@@ -43,15 +43,7 @@ commands on standard input, one a line:
     stop            stops the daemon and exits (so does end of input,
                     SIGTERM, SIGINT or SIGHUP)
 
-From bash:
-
-    coproc AUDIO { python3 tests/support/private_audio_server.py serve; }
-    read -r -u "${AUDIO[0]}" info     # PULSE_SERVER is its "server"
-    echo "feed speech.wav" >&"${AUDIO[1]}"
-    read -r -u "${AUDIO[0]}" fed
-
-(Subshells do not get a coproc's descriptors: copy one first, as in
-exec 5>&"${AUDIO[1]}".)
+scripts/demo shows it driven from bash.
 """
 
 import argparse
@@ -306,8 +298,8 @@ class PrivateAudioServer:
         return self.play(read_pcm(path, self.rate, self.channels), wait)
 
     def stop_daemon(self):
-        """Ends the daemon (now, as a crash would, when it does not end on
-        SIGTERM within 5 s)."""
+        """Ends the daemon: SIGTERM, and SIGKILL if it is still there 5 s
+        later."""
         if self.process and self.process.poll() is None:
             self.process.terminate()
             try:
