@@ -347,7 +347,7 @@ TEST(SessionResourcesTest, FiftySessionsInARowLeaveNothingBehind) {
   ASSERT_EQ(server.startError(), "");
   ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   const std::set<pid_t> childrenBefore = childProcesses();
-  ASSERT_TRUE(childrenBefore.count(server.daemonPid())) << "cannot list child processes";
+  ASSERT_TRUE(childrenBefore.count(server.processId())) << "cannot list child processes";
   const int clientsBefore = server.clientCount();
   const int streamsBefore = server.recordingStreamCount();
   ASSERT_GT(clientsBefore, 0) << "pactl cannot ask the server";

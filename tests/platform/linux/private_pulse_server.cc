@@ -2,221 +2,97 @@
 
 #include "support/child_process.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <iterator>
+
+#include <nlohmann/json.hpp>
 
 namespace quorvane::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// How much audio one write carries: what a sound card's period might hold.
-constexpr std::chrono::milliseconds kFeedPeriod{20};
+using namespace std::chrono_literals;
 
 // The daemon may take a while on a loaded machine; this only bounds a
-// broken start.
-constexpr std::chrono::seconds kStartLimit{15};
+// broken start (the server gives up after 15 s itself).
+constexpr auto kStartLimit = 30s;
 
-bool canConnect(const std::filesystem::path& socketPath) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socketPath.c_str(), sizeof(address.sun_path) - 1);
-  bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return connected;
-}
+// Beyond the samples' own duration: what a loaded machine may add.
+constexpr auto kPlayMargin = 30s;
 
-bool writeWhole(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
+std::string quoted(const std::filesystem::path& path) {
+  std::string text = "'";
+  text += path.string();
+  return text += "'";
 }
 
 }  // namespace
 
 PrivatePulseServer::PrivatePulseServer(int sampleRate, int channels)
     : sampleRate_(sampleRate), channels_(channels) {
-  ::signal(SIGPIPE, SIG_IGN);  // A daemon that dies must not take the test with it.
-  start();
+  ::signal(SIGPIPE, SIG_IGN);  // A server that dies must not take the test with it.
+  // Isolated and without site packages, which it does not need: it starts
+  // sooner. With audio in shared memory, as a desktop's server gives it.
+  server_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+      QUORVANE_PYTHON, "-I", "-S", QUORVANE_AUDIO_SERVER, "serve", "--rate",
+      std::to_string(sampleRate), "--channels", std::to_string(channels), "--shared-memory"});
+  std::optional<std::string> line = server_->readLine(kStartLimit);
+  nlohmann::json info = nlohmann::json::parse(line.value_or(""), nullptr, false);
+  if (!info.is_object() || !info.contains("env")) {
+    startError_ = "the audio server did not start: " +
+                  (info.is_object() ? info.value("error", *line) : line.value_or("no answer"));
+    return;
+  }
+  directory_ = info["dir"].get<std::string>();
+  clientEnvironment_ = info["env"].get<std::map<std::string, std::string>>();
 }
 
 PrivatePulseServer::~PrivatePulseServer() {
-  {
-    std::lock_guard guard(lock_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  stopDaemon();  // Its end also wakes a feeder blocked on the full pipe.
-  if (feeder_.joinable()) feeder_.join();
+  server_->closeInput();  // It then stops the daemon and removes its directory.
+  server_->wait(10s);
 }
 
-void PrivatePulseServer::stopDaemon() {
-  if (daemon_ <= 0) return;
-  ::kill(daemon_, SIGTERM);
-  ::waitpid(daemon_, nullptr, 0);
-  daemon_ = -1;
+pid_t PrivatePulseServer::processId() const { return server_->pid(); }
+
+std::optional<std::string> PrivatePulseServer::ask(const std::string& command,
+                                                   std::chrono::duration<double> patience) {
+  if (!startError_.empty()) return std::nullopt;
+  server_->write(command + "\n");
+  return server_->readLine(std::chrono::duration_cast<std::chrono::milliseconds>(patience));
 }
 
-void PrivatePulseServer::start() {
-  const std::filesystem::path& root = directory_.path();
-  std::filesystem::path home = directory_.makeDirectory("server-home");
-  std::filesystem::path runtime = directory_.makeDirectory("server-runtime");
-  directory_.makeDirectory("client-home");
-  std::filesystem::path fifo = root / "microphone.fifo";
-  // The socket comes last: once it answers, the microphone is there and is
-  // the default source.
-  std::string script;
-  if (sampleRate_ != kNoMicrophone) {
-    script =
-        "load-module module-null-sink sink_name=speakers\n"
-        "load-module module-pipe-source source_name=microphone file=" +
-        fifo.string() + " format=s16le rate=" + std::to_string(sampleRate_) +
-        " channels=" + std::to_string(channels_) +
-        "\n"
-        "set-default-source microphone\n";
-  }
-  script += "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
-            (root / "native").string() + "\n";
-  std::filesystem::path scriptFile = directory_.writeFile("server.pa", script);
-  std::string log = (root / "daemon.log").string();
-
-  // Made before the fork: the child of a threaded test may not allocate.
-  std::vector<std::string> variables = childEnvironment({{"HOME", home.string()},
-                                                         {"XDG_RUNTIME_DIR", runtime.string()},
-                                                         {"PULSE_RUNTIME_PATH", runtime.string()}});
-  std::vector<char*> envp = execList(variables);
-  std::vector<std::string> arguments = {"pulseaudio",
-                                        "-n",
-                                        "-F",
-                                        scriptFile.string(),
-                                        "--daemonize=no",
-                                        "--system=no",
-                                        "--use-pid-file=no",
-                                        "--exit-idle-time=-1",
-                                        "--realtime=no",
-                                        "--high-priority=no",
-                                        "--log-target=stderr",
-                                        "--log-level=error"};
-  std::vector<char*> args = execList(arguments);
-
-  daemon_ = ::fork();
-  if (daemon_ < 0) {
-    startError_ = "fork failed";
-    return;
-  }
-  if (daemon_ == 0) {
-    int devNull = ::open("/dev/null", O_RDONLY);
-    int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(devNull, 0);
-    ::dup2(logFd, 1);
-    ::dup2(logFd, 2);
-    ::execvpe(args[0], args.data(), envp.data());
-    ::_exit(127);
-  }
-  if (!waitUntilServing()) {
-    startError_ = "the audio server did not start:\n" + daemonLog();
-    return;
-  }
-  if (sampleRate_ == kNoMicrophone) return;
-  int fifoFd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fifoFd < 0) {
-    startError_ = "cannot open the microphone's pipe";
-    return;
-  }
-  feeder_ = std::thread([this, fifoFd] { feedMicrophone(fifoFd); });
-}
-
-bool PrivatePulseServer::waitUntilServing() {
-  auto deadline = Clock::now() + kStartLimit;
-  while (Clock::now() < deadline) {
-    if (::waitpid(daemon_, nullptr, WNOHANG) == daemon_) {
-      daemon_ = -1;
-      return false;
-    }
-    if (canConnect(directory_.path() / "native")) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-std::map<std::string, std::string> PrivatePulseServer::clientEnvironment() const {
-  return {
-      {"PULSE_SERVER", "unix:" + (directory_.path() / "native").string()},
-      {"HOME", (directory_.path() / "client-home").string()},
-      {"XDG_RUNTIME_DIR", ""},
-      {"PULSE_RUNTIME_PATH", ""},
-      {"PULSE_COOKIE", ""},
-      {"XDG_DATA_HOME", ""},
-      {"XDG_DATA_DIRS", ""},
-  };
+std::filesystem::path PrivatePulseServer::writeSamples(
+    const std::string& name, const std::vector<std::int16_t>& samples) const {
+  std::filesystem::path file = directory_ / name;
+  std::ofstream out(file, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(samples.data()),
+            static_cast<std::streamsize>(samples.size() * sizeof samples[0]));
+  return file;
 }
 
 void PrivatePulseServer::play(const std::vector<std::int16_t>& samples) {
-  std::unique_lock guard(lock_);
-  pending_.insert(pending_.end(), samples.begin(), samples.end());
-  changed_.wait(guard, [this] { return pending_.empty() || feederEnded_; });
+  std::chrono::duration<double> duration(static_cast<double>(samples.size()) /
+                                         (sampleRate_ * channels_));
+  ask("feed-raw " + writeSamples("microphone.raw", samples).string(), duration + kPlayMargin);
 }
 
 void PrivatePulseServer::playSilence(double seconds) {
   play(std::vector<std::int16_t>(static_cast<std::size_t>(seconds * sampleRate_) * channels_, 0));
 }
 
-void PrivatePulseServer::feedMicrophone(int fifo) {
-  const std::size_t periodSamples =
-      static_cast<std::size_t>(sampleRate_ * kFeedPeriod.count() / 1000) * channels_;
-  std::vector<std::int16_t> period(periodSamples);
-  auto due = Clock::now();
-  for (;;) {
-    {
-      std::unique_lock guard(lock_);
-      if (stopping_) break;
-      std::size_t taken = std::min(pending_.size(), periodSamples);
-      std::copy_n(pending_.begin(), taken, period.begin());
-      std::fill(period.begin() + static_cast<std::ptrdiff_t>(taken), period.end(), 0);
-      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(taken));
-    }
-    changed_.notify_all();
-    if (!writeWhole(fifo, reinterpret_cast<const char*>(period.data()), period.size() * 2)) break;
-    due += kFeedPeriod;
-    std::this_thread::sleep_until(due);
-  }
-  ::close(fifo);
-  {
-    std::lock_guard guard(lock_);
-    feederEnded_ = true;
-  }
-  changed_.notify_all();
-}
+void PrivatePulseServer::stopDaemon() { ask("stop-daemon", kPlayMargin); }
 
 std::optional<std::string> PrivatePulseServer::runClient(const std::string& program,
                                                          const std::string& arguments) const {
   // With the server's own home, so that the client leaves nothing in the
   // product's.
-  const std::filesystem::path& root = directory_.path();
-  std::string command = "env HOME='" + (root / "server-home").string() + "' XDG_RUNTIME_DIR='" +
-                        (root / "server-runtime").string() + "' " + program +
-                        " -s 'unix:" + (root / "native").string() + "' " + arguments +
+  std::string command = "env HOME=" + quoted(directory_ / "home") +
+                        " XDG_RUNTIME_DIR=" + quoted(directory_ / "runtime") + " " + program +
+                        " -s " + clientEnvironment_.at("PULSE_SERVER") + " " + arguments +
                         " 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return std::nullopt;
@@ -230,16 +106,11 @@ std::optional<std::string> PrivatePulseServer::runClient(const std::string& prog
 }
 
 bool PrivatePulseServer::playThroughSpeakers(const std::vector<std::int16_t>& samples) {
-  std::filesystem::path file = directory_.path() / "speakers.raw";
-  {
-    std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(samples.data()),
-              static_cast<std::streamsize>(samples.size() * sizeof samples[0]));
-  }
+  std::filesystem::path file = writeSamples("speakers.raw", samples);
   return runClient("pacat",
                    "--playback --raw --format=s16le --rate=" + std::to_string(sampleRate_) +
-                       " --channels=" + std::to_string(channels_) + " --device=speakers '" +
-                       file.string() + "'")
+                       " --channels=" + std::to_string(channels_) + " --device=speakers " +
+                       quoted(file))
       .has_value();
 }
 
@@ -258,16 +129,10 @@ int PrivatePulseServer::clientCount() const { return countListed("clients"); }
 int PrivatePulseServer::recordingStreamCount() const { return countListed("source-outputs"); }
 
 void PrivatePulseServer::admitOtherUsers() const {
-  std::filesystem::permissions(directory_.path(), std::filesystem::perms::owner_all |
-                                                      std::filesystem::perms::group_read |
-                                                      std::filesystem::perms::group_exec |
-                                                      std::filesystem::perms::others_read |
-                                                      std::filesystem::perms::others_exec);
-}
-
-std::string PrivatePulseServer::daemonLog() const {
-  std::ifstream in(directory_.path() / "daemon.log");
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::filesystem::permissions(
+      directory_, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                      std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                      std::filesystem::perms::others_exec);
 }
 
 }  // namespace quorvane::testing

@@ -2,25 +2,25 @@
 
 #include <sys/types.h>
 
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
-#include <deque>
+#include <filesystem>
 #include <map>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include "platform/linux/scoped_environment.h"
 
 namespace quorvane::testing {
 
-// A PulseAudio daemon of the test's own, in a temporary directory, whose
-// default source is a virtual microphone: a pipe source fed by this object
-// at real-time pace. A pipe source only produces audio while it is written
-// to, so silence flows whenever no speech is being played, as from a real
-// microphone in a quiet room. Only the daemon started here is ever stopped.
+class ChildProcess;
+
+// A PulseAudio daemon of the test's own whose default source is a virtual
+// microphone fed at real-time pace, silence whenever no speech is being
+// played, as from a real microphone in a quiet room. The server is
+// tests/support/private_audio_server.py, run as a command in a child
+// process: the one audio server of the tests, the benchmark and the demo.
+// Only the daemon started there is ever stopped.
 class PrivatePulseServer {
  public:
   // A server without any source at all.
@@ -38,7 +38,7 @@ class PrivatePulseServer {
 
   // What the product's environment needs to use this server and nothing
   // of the user's: the server address, and an empty home of its own.
-  std::map<std::string, std::string> clientEnvironment() const;
+  const std::map<std::string, std::string>& clientEnvironment() const { return clientEnvironment_; }
 
   // Plays interleaved samples in the microphone's format; returns once
   // they have been written at real-time pace.
@@ -53,8 +53,8 @@ class PrivatePulseServer {
   // Ends the daemon now, as a crash would.
   void stopDaemon();
 
-  // The daemon's process id; -1 once it has ended.
-  pid_t daemonPid() const { return daemon_; }
+  // The process that runs the server, a child of this one.
+  pid_t processId() const;
 
   // Takes the microphone away while the server goes on, as when a USB
   // microphone is unplugged. False when the server did not do it.
@@ -70,10 +70,10 @@ class PrivatePulseServer {
   void admitOtherUsers() const;
 
  private:
-  void start();
-  bool waitUntilServing();
-  void feedMicrophone(int fifo);
-  std::string daemonLog() const;
+  // Sends a command to the server and waits up to `patience` for its
+  // one-line answer; none when the server has ended or never started.
+  std::optional<std::string> ask(const std::string& command,
+                                 std::chrono::duration<double> patience);
   // Runs a libpulse client `program` with `arguments` against this server;
   // its output, or none when it failed.
   std::optional<std::string> runClient(const std::string& program,
@@ -82,19 +82,15 @@ class PrivatePulseServer {
     return runClient("pactl", arguments);
   }
   int countListed(const std::string& kind) const;
+  std::filesystem::path writeSamples(const std::string& name,
+                                     const std::vector<std::int16_t>& samples) const;
 
   const int sampleRate_;
   const int channels_;
-  TemporaryDirectory directory_;
-  pid_t daemon_ = -1;
+  std::unique_ptr<ChildProcess> server_;
   std::string startError_;
-  std::thread feeder_;
-
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::deque<std::int16_t> pending_;  // Samples still to play.
-  bool stopping_ = false;
-  bool feederEnded_ = false;
+  std::filesystem::path directory_;  // the server's own, removed with it
+  std::map<std::string, std::string> clientEnvironment_;
 };
 
 }  // namespace quorvane::testing
