@@ -85,6 +85,7 @@ TEST(SpeechPreprocessorTest, TakesOutNoiseAndLeavesQuietAudioAlone) {
   const Case cases[] = {
       {"digital silence", std::vector<std::int16_t>(4 * kRate), true, 0, 0},
       {"a good microphone's hiss (-60 dBFS)", whiteNoise(30.0, 4), true, 0, 0},
+      {"a recording's floor (-50 dBFS)", whiteNoise(100.0, 4), true, 0, 0},
       {"clean speech", syllables(8000.0, 4), true, 0, 0},
       {"quiet speech", syllables(300.0, 4), true, 0, 0},
       {"noise (-30 dBFS)", whiteNoise(1000.0, 4), false, 0.0, 0.3},
