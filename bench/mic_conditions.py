@@ -87,11 +87,11 @@ def babble(path, seconds, work):
         run("espeak-ng", "-v", voice, "-s", str(speed), "-w", str(raw), text)
         one = work / f"talker{i}.wav"
         # Each starts at a different place in its loop.
-        run("sox", "-V1", str(raw), "-r", str(RATE), "-c", "1", "-b", "16", str(one),
+        run("sox", "-V1", "-R", str(raw), "-r", str(RATE), "-c", "1", "-b", "16", str(one),
             "repeat", str(math.ceil(seconds / 2) + 1), "trim", str(0.7 * i), str(seconds),
             "gain", "-n", "-6")
         talkers.append(str(one))
-    run("sox", "-V1", "-m", *talkers, str(path), "gain", "-n", "-6")
+    run("sox", "-V1", "-R", "-m", *talkers, str(path), "gain", "-n", "-6")
 
 
 def noise(path, kind, seconds, work):
