@@ -10,9 +10,11 @@ namespace quorvane::platform::linux_backend {
 namespace {
 
 // pocketsphinx_continuous feeds blocks of this many samples and looks for
-// the end of speech after each; doing the same cuts utterances at the same
-// places.
-constexpr std::size_t kBlockSamples = 2048;
+// the end of speech after each; looking at the same places cuts utterances
+// at the same places. Looked for after every buffer instead (32 to 50 ms),
+// the cuts move a little, and the word error on our dev sentences (flite
+// slt, espeak-ng klatt) rose from 0.329 to 0.335.
+constexpr std::size_t kPauseCheckSamples = 2048;
 
 constexpr std::size_t kSamplesPerFrame = 16000 / kFramesPerSecond;
 
@@ -48,24 +50,21 @@ SphinxDecoder::SphinxDecoder(const SphinxApi& api, ps_decoder_s* decoder)
 SphinxDecoder::~SphinxDecoder() { api_.ps_free(decoder_); }
 
 bool SphinxDecoder::process(std::span<const std::int16_t> samples) {
-  if (!partBlock_.empty()) {
-    std::size_t count = std::min(samples.size(), kBlockSamples - partBlock_.size());
-    partBlock_.insert(partBlock_.end(), samples.begin(), samples.begin() + count);
+  // Decoded at once, whatever the buffer's size, so that the words so far
+  // are up to date when the buffer has been decoded.
+  while (!samples.empty()) {
+    std::size_t count = std::min(samples.size(), kPauseCheckSamples - samplesSincePauseCheck_);
+    if (api_.ps_process_raw(decoder_, samples.data(), count, FALSE, FALSE) < 0) return false;
+    heardSamples_ += count;
+    samplesSincePauseCheck_ += count;
     samples = samples.subspan(count);
-    if (partBlock_.size() < kBlockSamples) return true;
-    if (!processBlock(partBlock_)) return false;
-    partBlock_.clear();
+    if (samplesSincePauseCheck_ == kPauseCheckSamples && !checkForPause()) return false;
   }
-  for (; samples.size() >= kBlockSamples; samples = samples.subspan(kBlockSamples)) {
-    if (!processBlock(samples.first(kBlockSamples))) return false;
-  }
-  partBlock_.assign(samples.begin(), samples.end());
   return true;
 }
 
-bool SphinxDecoder::processBlock(std::span<const std::int16_t> block) {
-  if (api_.ps_process_raw(decoder_, block.data(), block.size(), FALSE, FALSE) < 0) return false;
-  heardSamples_ += block.size();
+bool SphinxDecoder::checkForPause() {
+  samplesSincePauseCheck_ = 0;
   if (api_.ps_get_in_speech(decoder_) != 0) {
     utteranceHasSpeech_ = true;
   } else if (utteranceHasSpeech_) {
@@ -81,13 +80,14 @@ int SphinxDecoder::heardFrames() const {
 
 std::vector<RecognizedWord> SphinxDecoder::words() const {
   std::vector<RecognizedWord> words = finishedWords_;
-  if (utteranceHasSpeech_) appendHypothesis(words);
+  // Speech that began since the last look for a pause shows at once.
+  if (utteranceHasSpeech_ || api_.ps_get_in_speech(decoder_) != 0) appendHypothesis(words);
   return words;
 }
 
 std::optional<std::vector<RecognizedWord>> SphinxDecoder::finish() {
-  if (!partBlock_.empty() && !processBlock(partBlock_)) return std::nullopt;
-  partBlock_.clear();
+  // Speech may have begun since the last look.
+  if (samplesSincePauseCheck_ > 0 && !checkForPause()) return std::nullopt;
   if (!endUtterance()) return std::nullopt;
   return finishedWords_;
 }
