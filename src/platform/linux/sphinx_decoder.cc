@@ -27,12 +27,17 @@ bool isFiller(const std::string& word) {
 }  // namespace
 
 std::unique_ptr<SphinxDecoder> SphinxDecoder::load(const SphinxApi& api, const ModelFiles& files) {
-  // The model alone, as pocketsphinx_continuous runs: every setting but the
-  // model's files keeps PocketSphinx's default or the acoustic model's own
-  // feat.params. The language model follows, joined with the spoken commands'.
+  // The model, as pocketsphinx_continuous runs it but for the one setting
+  // below: every other keeps PocketSphinx's default or the acoustic model's
+  // own feat.params. The language model follows, joined with the spoken
+  // commands'.
+  // -fwdflat no: no second, flat-lexicon pass. It searches the whole
+  // utterance again once it has ended, which held "final" back 300 ms
+  // (median, offline) after a "stop" as the last word ended; without it
+  // 73 ms, and the word error on our dev sentences was 0.328 against 0.329.
   cmd_ln_t* config =
       api.cmd_ln_init(nullptr, api.ps_args(), TRUE, "-hmm", files.acousticModel.c_str(), "-dict",
-                      files.dictionary.c_str(), nullptr);
+                      files.dictionary.c_str(), "-fwdflat", "no", nullptr);
   if (config == nullptr) return nullptr;
   ps_decoder_t* decoder = api.ps_init(config);
   api.cmd_ln_free_r(config);  // The decoder keeps its own reference.
