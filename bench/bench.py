@@ -347,17 +347,19 @@ def spoken_at(written, seconds):
 def emission(word_ends, written, texts):
     """Seconds from each word's end in the audio to the first text that
     holds it, for the words of the last text (the final) that the full
-    decode timed; words are matched in order. `texts`: [(time, text)], the
-    partials and then the final."""
+    decode timed; words are matched in order, and a text from before the
+    word was begun does not count (the same word said earlier is another).
+    `texts`: [(time, text)], the partials and then the final."""
     final = words_of(texts[-1][1])
-    ends = {j: end for i, j in matched_words([w for w, _ in word_ends], final)
-            for end in [word_ends[i][1]]}
+    timed = {j: word_ends[i] for i, j in matched_words([w for w, _, _ in word_ends], final)}
+    begun = {j: spoken_at(written, start) for j, (_, start, _) in timed.items()}
     first_seen = {}
     for at, text in texts:
         for _, j in matched_words(words_of(text), final):
-            first_seen.setdefault(j, at)
+            if j in timed and begun[j] is not None and at >= begun[j]:
+                first_seen.setdefault(j, at)
     latencies = []
-    for j, end in sorted(ends.items()):
+    for j, (_, _, end) in sorted(timed.items()):
         spoken = spoken_at(written, end)
         if spoken is not None and j in first_seen:
             latencies.append(first_seen[j] - spoken)
@@ -437,8 +439,9 @@ class StreamedRecognizer:
         return decoder
 
     def word_ends(self, pcm):
-        """[(word, seconds from the start of the audio to its end)] of a full
-        decode, utterances cut at pauses as above; fillers left out."""
+        """[(word, its start, its end)] in seconds from the start of the
+        audio, of a full decode, utterances cut at pauses as above; fillers
+        left out."""
         c, ps = self.c, self.ps
         decoder = self._load()
         words, in_utterance = [], False
@@ -451,7 +454,7 @@ class StreamedRecognizer:
                 word = ps.ps_seg_word(segment).decode()
                 if word[0] not in "<[+":
                     # Frames of 10 ms, counted from the start of the audio.
-                    words.append((word.split("(")[0], (end.value + 1) / 100))
+                    words.append((word.split("(")[0], start.value / 100, (end.value + 1) / 100))
                 segment = ps.ps_seg_next(segment)
 
         samples = len(pcm) // FRAME_BYTES
@@ -675,7 +678,7 @@ class Bench:
                     result["reference"] = words
                     ours.append(result)
                     early = self.session_stopped_at_last_word(server, wav,
-                                                              word_ends[str(wav)][-1][1])
+                                                              word_ends[str(wav)][-1][2])
                     # The full pass: this run's session stopped 1 s after the speech.
                     full = words_of(result["text"])
                     early.update(run=run, reference=words, full_text=result["text"],
