@@ -27,6 +27,19 @@ What each row measures:
                    anchor is PocketSphinx itself fed the same padded audio
                    live, block by block as the product feeds it, without
                    capture (StreamedRecognizer): its share of the latency
+  stop at the last word
+                   "stop" written the moment the microphone has the end of
+                   the recording's last word (its end from PocketSphinx's
+                   full decode, ps_seg frames) to "final" (median, p90);
+                   the final text next to the same run's session stopped
+                   1 s after the speech (the full pass): its words that the
+                   early final lacks or changed, and the word errors it adds
+  emission         for each word of the final text, the time from the moment
+                   the microphone had its end (matched in order against the
+                   full decode's words) to the first "partial" that holds
+                   it (or "final", when no partial did); median and p90
+  flicker          of the words newly shown in a partial, the share that
+                   the final text does not keep
   CPU / audio s    user+system CPU of the whole process (wait4) per second of
                    audio: the recording padded with the silence a session
                    records around it (0.05 s before, 1 s after), which the
@@ -95,6 +108,7 @@ from private_audio_server import (  # noqa: E402
 MODEL = Path("/usr/share/pocketsphinx/model/en-us")
 BARE = "pocketsphinx_continuous"
 LOCALE = "en-US"
+GRACE_MS = 2900  # the session waits this long (3 s) for the last result, less rounding
 STOP_AFTER_SPEECH = 1.0  # seconds from the last audio written to "stop"
 # What a session records before the speech: the silence in the pipe when
 # recording starts and until the feeder plays the file (about 50 ms beyond
@@ -115,6 +129,9 @@ TARGETS = {
     "ready_ms": ("< 60 ms", lambda v: v < 60),
     "stop_final_ms": ("< 100 ms", lambda v: v < 100),
     "tail_ms": ("< 400 ms", lambda v: v < 400),
+    "stop_last_word_ms": ("< 150 ms", lambda v: v < 150),
+    "stop_last_word_added_errors": ("none", lambda v: v <= 0),
+    "emission": ("median < 500 ms, p90 < 1000 ms", lambda v: v[0] < 500 and v[1] < 1000),
     "cpu_ratio": ("≤ 1.1× bare", lambda v: v <= 1.1),
     "rss_ratio": ("≤ 1.1× bare", lambda v: v <= 1.1),
     "wer_delta": ("≤ bare", lambda v: v <= 1e-9),
@@ -145,6 +162,14 @@ def spread(values):
         "max": max(values),
         "n": len(values),
     }
+
+
+def percentile(values, share):
+    """The nearest-rank percentile; None without values."""
+    values = sorted(values)
+    if not values:
+        return None
+    return values[min(len(values) - 1, max(0, int(-(-share * len(values) // 1)) - 1))]
 
 
 def words_of(text):
@@ -301,6 +326,79 @@ def first_holding_last_word(timeline, final_text):
     return None
 
 
+def matched_words(a, b):
+    """(i, j) for each a[i] == b[j] that a least-edit alignment of the two
+    word lists pairs."""
+    n, m = len(a), len(b)
+    d = [[i + j if i == 0 or j == 0 else 0 for j in range(m + 1)] for i in range(n + 1)]
+    for i in range(1, n + 1):
+        for j in range(1, m + 1):
+            d[i][j] = min(d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1]))
+    pairs, i, j = [], n, m
+    while i > 0 and j > 0:
+        if a[i - 1] == b[j - 1] and d[i][j] == d[i - 1][j - 1]:
+            pairs.append((i - 1, j - 1))
+            i, j = i - 1, j - 1
+        elif d[i][j] == d[i - 1][j - 1] + 1:
+            i, j = i - 1, j - 1
+        elif d[i][j] == d[i - 1][j] + 1:
+            i -= 1
+        else:
+            j -= 1
+    return pairs[::-1]
+
+
+def spoken_at(written, seconds):
+    """When the microphone got the audio up to `seconds` into a fed file
+    (PrivateAudioServer.play's `written`); None if it never did."""
+    goal = seconds * RATE * FRAME_BYTES
+    for at, count in written:
+        if count >= goal:
+            return at
+    return None
+
+
+def emission(word_ends, written, texts):
+    """Seconds from each word's end in the audio to the first text that
+    holds it, for the words of the last text (the final) that the full
+    decode timed; words are matched in order, and a text from before the
+    word was begun does not count (the same word said earlier is another).
+    `texts`: [(time, text)], the partials and then the final."""
+    final = words_of(texts[-1][1])
+    timed = {j: word_ends[i] for i, j in matched_words([w for w, _, _ in word_ends], final)}
+    begun = {j: spoken_at(written, start) for j, (_, start, _) in timed.items()}
+    first_seen = {}
+    for at, text in texts:
+        for _, j in matched_words(words_of(text), final):
+            if j in timed and begun[j] is not None and at >= begun[j]:
+                first_seen.setdefault(j, at)
+    latencies = []
+    for j, (_, _, end) in sorted(timed.items()):
+        spoken = spoken_at(written, end)
+        if spoken is not None and j in first_seen:
+            latencies.append(first_seen[j] - spoken)
+    return latencies, len(final) - len(latencies)
+
+
+def flicker(texts):
+    """(words newly shown in a partial, how many of them the final lacks):
+    a word shown is one that the partial before did not show in its place;
+    it changed if the final does not keep it. `texts` as for emission."""
+    final = words_of(texts[-1][1])
+    shown = changed = 0
+    previous = []
+    for _, text in texts[:-1]:
+        words = words_of(text)
+        kept_shown = {j for _, j in matched_words(previous, words)}
+        kept_final = {i for i, _ in matched_words(words, final)}
+        for k in range(len(words)):
+            if k not in kept_shown:
+                shown += 1
+                changed += k not in kept_final
+        previous = words
+    return shown, changed
+
+
 class StreamedRecognizer:
     """PocketSphinx itself, through ctypes, fed audio in 2048-sample blocks
     with the utterance cut at each pause, as pocketsphinx_continuous and the
@@ -333,10 +431,15 @@ class StreamedRecognizer:
         self.ps.ps_get_in_speech.restype = c.c_uint8
         self.ps.ps_get_hyp.argtypes = [c.c_void_p, c.c_void_p]
         self.ps.ps_get_hyp.restype = c.c_char_p
+        self.ps.ps_seg_iter.argtypes = [c.c_void_p]
+        self.ps.ps_seg_iter.restype = c.c_void_p
+        self.ps.ps_seg_next.argtypes = [c.c_void_p]
+        self.ps.ps_seg_next.restype = c.c_void_p
+        self.ps.ps_seg_word.argtypes = [c.c_void_p]
+        self.ps.ps_seg_word.restype = c.c_char_p
+        self.ps.ps_seg_frames.argtypes = [c.c_void_p, c.POINTER(c.c_int), c.POINTER(c.c_int)]
 
-    def timeline(self, pcm):
-        """[(seconds from the start of the audio, text so far)] after each
-        block as if the audio were spoken live, and the final text."""
+    def _load(self):
         c, ps = self.c, self.ps
         args = [b"-hmm", str(MODEL / "en-us").encode(), b"-lm",
                 str(MODEL / "en-us.lm.bin").encode(), b"-dict",
@@ -347,6 +450,50 @@ class StreamedRecognizer:
         self.sb.cmd_ln_free_r(config)
         if not decoder:
             raise BenchError("PocketSphinx did not load the model")
+        return decoder
+
+    def word_ends(self, pcm):
+        """[(word, its start, its end)] in seconds from the start of the
+        audio, of a full decode, utterances cut at pauses as above; fillers
+        left out."""
+        c, ps = self.c, self.ps
+        decoder = self._load()
+        words, in_utterance = [], False
+
+        def keep():
+            segment = ps.ps_seg_iter(decoder)
+            while segment:
+                start, end = c.c_int(), c.c_int()
+                ps.ps_seg_frames(segment, c.byref(start), c.byref(end))
+                word = ps.ps_seg_word(segment).decode()
+                if word[0] not in "<[+":
+                    # Frames of 10 ms, counted from the start of the audio.
+                    words.append((word.split("(")[0], start.value / 100, (end.value + 1) / 100))
+                segment = ps.ps_seg_next(segment)
+
+        samples = len(pcm) // FRAME_BYTES
+        ps.ps_start_utt(decoder)
+        for start in range(0, samples, self.BLOCK):
+            block = pcm[start * FRAME_BYTES:(start + self.BLOCK) * FRAME_BYTES]
+            ps.ps_process_raw(decoder, block, len(block) // FRAME_BYTES, 0, 0)
+            if ps.ps_get_in_speech(decoder):
+                in_utterance = True
+            elif in_utterance:
+                ps.ps_end_utt(decoder)
+                keep()
+                in_utterance = False
+                ps.ps_start_utt(decoder)
+        ps.ps_end_utt(decoder)
+        if in_utterance:
+            keep()
+        ps.ps_free(decoder)
+        return words
+
+    def timeline(self, pcm):
+        """[(seconds from the start of the audio, text so far)] after each
+        block as if the audio were spoken live, and the final text."""
+        ps = self.ps
+        decoder = self._load()
 
         def hypothesis():
             words = ps.ps_get_hyp(decoder, None)
@@ -464,7 +611,7 @@ class Bench:
 
     # (2)-(7) one session per recording
 
-    def session(self, server, wav):
+    def session(self, server, wav, word_ends):
         product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
         try:
             ready_at, _ = product.wait_for("ready", 30)
@@ -486,6 +633,9 @@ class Bench:
         partials = [(at, m["text"]) for at, m in product.messages
                     if m.get("type") == "partial" and at < stop_at]
         tail_at = first_holding_last_word(partials, final["text"])
+        texts = partials + [(final_at, final["text"])]
+        latencies, untimed = emission(word_ends, played.written, texts)
+        shown, changed = flicker(texts)
         return {
             "file": wav.name,
             "ready_ms": (ready_at - product.started) * 1000,
@@ -496,20 +646,61 @@ class Bench:
             "maxrss_kb": usage.ru_maxrss,
             "text": final["text"],
             "partials": len(partials),
+            "emission_ms": [x * 1000 for x in latencies],
+            "emission_untimed": untimed,
+            "shown_words": shown,
+            "changed_words": changed,
             # Every message, in seconds from the last audio written.
             "timeline": [(round(at - last_audio, 3), m.get("text", m.get("type")))
                          for at, m in product.messages],
         }
 
+    def session_stopped_at_last_word(self, server, wav, last_word_end):
+        """"stop" written the moment the microphone has the end of the last
+        word; the rest of the recording plays on unheard."""
+        product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
+        try:
+            product.wait_for("ready", 30)
+            played = server.feed(wav, wait=False)
+            while spoken_at(played.written, last_word_end) is None:
+                if played.is_set() or product.process.poll() is not None:
+                    raise BenchError("the recording ended before its last word")
+                time.sleep(0.001)
+            spoken = spoken_at(played.written, last_word_end)
+            stop_at, final_at, final, _ = product.stop()
+        except BaseException:
+            product.kill()
+            raise
+        played.wait()  # the next session must not hear this one's tail
+        return {
+            "file": wav.name,
+            "stop_final_ms": (final_at - stop_at) * 1000,
+            "spoken_stop_ms": (stop_at - spoken) * 1000,
+            "text": final["text"],
+        }
+
     def measure_sessions(self, runs):
-        ours, bare, bare_files = [], [], []
+        ours, bare, bare_files, at_last_word = [], [], [], []
+        # Where each word ends in the audio, from PocketSphinx's full decode.
+        recognizer = StreamedRecognizer()
+        word_ends = {str(wav): recognizer.word_ends(read_pcm(wav)) for wav, _ in self.samples}
         with PrivateAudioServer() as server:
             for run in range(runs):
                 for wav, words in self.samples:
-                    result = self.session(server, wav)
+                    result = self.session(server, wav, word_ends[str(wav)])
                     result["run"] = run
                     result["reference"] = words
                     ours.append(result)
+                    early = self.session_stopped_at_last_word(server, wav,
+                                                              word_ends[str(wav)][-1][2])
+                    # The full pass: this run's session stopped 1 s after the speech.
+                    full = words_of(result["text"])
+                    early.update(run=run, reference=words, full_text=result["text"],
+                                 differing_words=len(full) - len(matched_words(
+                                     full, words_of(early["text"]))),
+                                 added_errors=edit_distance(words_of(words), words_of(early["text"]))
+                                 - edit_distance(words_of(words), full))
+                    at_last_word.append(early)
                     anchor = self.run_bare(self.padded[str(wav)])
                     anchor.update(file=wav.name, run=run, reference=words,
                                   audio_s=self.durations[str(wav)] + LEAD_PAD + TRAIL_PAD)
@@ -518,7 +709,9 @@ class Bench:
                              f"{result['ready_ms']:.0f} ms, stop→final "
                              f"{result['stop_final_ms']:.0f} ms, tail "
                              f"{result['tail_ms'] if result['tail_ms'] is None else round(result['tail_ms'])}"
-                             f" ms, CPU {result['cpu_s']:.2f} s vs {anchor['cpu_s']:.2f} s")
+                             f" ms, CPU {result['cpu_s']:.2f} s vs {anchor['cpu_s']:.2f} s; "
+                             f"stop at the last word→final {early['stop_final_ms']:.0f} ms, "
+                             f"{early['differing_words']} words unlike the full pass")
         # The bare recognizer is deterministic: one pass over the unpadded
         # files gives its WER on exactly the files.
         for wav, words in self.samples:
@@ -527,7 +720,6 @@ class Bench:
             bare_files.append(anchor)
         # The recognizer's own share of the tail latency, in audio time.
         streamed = []
-        recognizer = StreamedRecognizer()
         for wav, words in self.samples:
             timeline, final = recognizer.timeline(read_pcm(self.padded[str(wav)]))
             speech_end = LEAD_PAD + self.durations[str(wav)]
@@ -535,7 +727,9 @@ class Bench:
             streamed.append({"file": wav.name, "text": final,
                              "tail_ms": None if at is None else (at - speech_end) * 1000})
         self.results["sessions"] = {"ours": ours, "bare_padded": bare, "bare_files": bare_files,
-                                    "recognizer_streamed": streamed}
+                                    "recognizer_streamed": streamed,
+                                    "stopped_at_last_word": at_last_word,
+                                    "word_ends": word_ends}
 
     # (8) microphones of other rates and channel counts
 
@@ -683,6 +877,37 @@ class Bench:
             summary["tail_ms"]["recognizer"] = spread([s["tail_ms"] for s in streamed])
             summary["tail_recognizer_missing"] = sum(1 for s in streamed if s["tail_ms"] is None)
             summary["tail_missing"] = sum(1 for s in ours if s["tail_ms"] is None)
+            early = sessions["stopped_at_last_word"]
+            # A recognizer that a starved machine left more than the
+            # session's grace behind: its "final" is the text so far.
+            summary["grace_expired"] = sum(1 for s in ours if s["stop_final_ms"] >= GRACE_MS)
+            finished = {(s["run"], s["file"]) for s in ours if s["stop_final_ms"] < GRACE_MS}
+            compared = [s for s in early
+                        if s["stop_final_ms"] < GRACE_MS and (s["run"], s["file"]) in finished]
+            summary["stop_last_word"] = {
+                "grace_expired": sum(1 for s in early if s["stop_final_ms"] >= GRACE_MS),
+                "stop_final_ms": spread([s["stop_final_ms"] for s in early]),
+                "p90_ms": percentile([s["stop_final_ms"] for s in early], 0.9),
+                "spoken_stop_ms": spread([s["spoken_stop_ms"] for s in early]),
+                # Only where both sessions finished their decoding.
+                "differing_words": sum(s["differing_words"] for s in compared),
+                "added_errors": sum(max(0, s["added_errors"]) for s in compared),
+                "full_words": sum(len(words_of(s["full_text"])) for s in compared),
+                "compared": len(compared),
+                "sessions": len(early),
+            }
+            latencies = [x for s in ours for x in s["emission_ms"]]
+            summary["emission"] = {
+                "median_ms": statistics.median(latencies) if latencies else None,
+                "p90_ms": percentile(latencies, 0.9),
+                "words": len(latencies),
+                "untimed": sum(s["emission_untimed"] for s in ours),
+            }
+            shown = sum(s["shown_words"] for s in ours)
+            summary["flicker"] = {"shown": shown,
+                                  "changed": sum(s["changed_words"] for s in ours),
+                                  "share": sum(s["changed_words"] for s in ours) / shown
+                                  if shown else None}
             # Both decode the same recording with the same silence around
             # it: its length counts for both, and the ratio is the median of
             # the ratios of each pair.
@@ -798,7 +1023,9 @@ def markdown(summary, options):
     if "ready_ms" in summary:
         row("spawn to `ready`", fmt(summary["ready_ms"]["ours"], 0, " ms"), "", "",
             "ready_ms", summary["ready_ms"]["ours"]["median"])
-        row("`stop` to `final`", fmt(summary["stop_final_ms"]["ours"], 0, " ms"), "", "",
+        expired = summary["grace_expired"]
+        row("`stop` to `final`", fmt(summary["stop_final_ms"]["ours"], 0, " ms") +
+            (f", {expired} past the grace" if expired else ""), "", "",
             "stop_final_ms", summary["stop_final_ms"]["ours"]["median"])
         tail = summary["tail_ms"]["ours"]
         missing = summary["tail_missing"]
@@ -809,6 +1036,27 @@ def markdown(summary, options):
             "streamed in audio time: " + fmt(rec, 0, " ms") +
             (f", {rec_missing} without" if rec_missing else ""), "",
             "tail_ms", tail["median"] if tail else float("inf"))
+        early = summary["stop_last_word"]
+        row("`stop` as the last word ends, to `final`",
+            fmt(early["stop_final_ms"], 0, " ms") + f", p90 {early['p90_ms']:.0f} ms" +
+            (f", {early['grace_expired']} past the grace" if early["grace_expired"] else ""),
+            "", "",
+            "stop_last_word_ms", early["stop_final_ms"]["median"])
+        row("`stop` as the last word ends: words unlike the full pass / errors added",
+            f"{early['differing_words']} / {early['added_errors']} of {early['full_words']}"
+            + (f" ({early['compared']} of {early['sessions']} sessions)"
+               if early["compared"] < early["sessions"] else ""),
+            "", "", "stop_last_word_added_errors", early["added_errors"])
+        e = summary["emission"]
+        if e["median_ms"] is not None:
+            row("word emission latency (word's end to first partial)",
+                f"median {e['median_ms']:.0f} ms, p90 {e['p90_ms']:.0f} ms, {e['words']} words"
+                + (f" ({e['untimed']} untimed)" if e["untimed"] else ""), "", "",
+                "emission", (e["median_ms"], e["p90_ms"]))
+        f = summary["flicker"]
+        if f["share"] is not None:
+            row("flicker (words shown in a partial that the final changes)",
+                f"{f['share']:.1%} ({f['changed']} of {f['shown']})", "", "", None, None)
         c = summary["cpu_per_audio_s"]
         row("CPU s per audio s (whole process)", fmt(c["ours"], 3), fmt(c["bare"], 3),
             f"{summary['cpu_ratio']:.2f}×", "cpu_ratio", summary["cpu_ratio"])

@@ -236,7 +236,7 @@ class PrivateAudioServer:
             return
         chunk_bytes = self._chunk_bytes
         silence = bytes(chunk_bytes)
-        pending, done, stalled_since = b"", None, None
+        pending, done, stalled_since, written = b"", None, None, 0
         next_write = time.monotonic()
         try:
             # A small pipe keeps the audio that waits for a client short.
@@ -248,6 +248,7 @@ class PrivateAudioServer:
                         done = None
                     try:
                         pending, done = self._queue.get_nowait()
+                        written = 0
                     except queue.Empty:
                         pass
                 speech = bool(pending)
@@ -255,6 +256,9 @@ class PrivateAudioServer:
                 try:
                     os.write(fd, chunk.ljust(chunk_bytes, b"\0"))
                     stalled_since = None
+                    if speech:
+                        written += len(chunk)
+                        done.written.append((time.monotonic(), written))
                 except BlockingIOError:
                     stalled_since = stalled_since or time.monotonic()
                 # A full pipe: the daemon is late, or nobody records. Speech
@@ -262,6 +266,7 @@ class PrivateAudioServer:
                 if stalled_since is None or time.monotonic() - stalled_since > STALL_SECONDS:
                     if stalled_since is not None and speech:
                         self.dropped_speech_bytes += len(chunk)  # speech lost, counted
+                        written += len(chunk)
                     pending = pending[len(chunk):]
                 next_write += CHUNK_SECONDS
                 delay = next_write - time.monotonic()
@@ -284,8 +289,11 @@ class PrivateAudioServer:
     def play(self, pcm, wait=True):
         """Plays 16-bit samples in the microphone's format into the default
         source at real-time pace. Returns an Event set once they have been
-        written, or once the microphone is gone."""
+        written, or once the microphone is gone. Its `written` lists
+        (time.monotonic() after a write, bytes of `pcm` written so far), so
+        that a listener knows when each moment of the audio was spoken."""
         played = threading.Event()
+        played.written = []
         with self._lock:
             if self._ended or not self._feeder:
                 played.set()

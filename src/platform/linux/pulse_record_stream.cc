@@ -1,6 +1,7 @@
 #include "platform/linux/pulse_record_stream.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "platform/linux/mainloop_lock.h"
@@ -59,14 +60,14 @@ std::optional<RecordingSource> PulseRecordStream::open() {
 bool PulseRecordStream::start() {
   if (connection_.mainloop() == nullptr) return false;
   const PulseApi& api = connection_.api();
-  const std::uint32_t bufferFrames = tap_.bufferFrames();  // Never under the mainloop lock.
+  const std::uint32_t bufferFrames = this->bufferFrames();  // Never under the mainloop lock.
   MainloopLock lock(api, connection_.mainloop());
   if (stream_ == nullptr) return false;
   if (slicer_) return true;
   slicer_.emplace(format_.channels, bufferFrames);
 
-  // The server sends audio at least every quarter of a tap buffer, in
-  // pieces the slicer joins. A source that batches its audio (a sound card,
+  // The server sends audio at least every quarter of a buffer, in pieces
+  // the slicer joins. A source that batches its audio (a sound card,
   // on a timer) then completes the buffer that holds the last word sooner,
   // and at "stop" at most a quarter buffer is still in the server, where it
   // is lost. Four times as many wakeups of the mainloop thread cost next to
@@ -96,7 +97,7 @@ void PulseRecordStream::stop() {
   if (connection_.mainloop() == nullptr) return;
   std::vector<float> rest;
   AudioFormat format;
-  const std::size_t bufferFrames = tap_.bufferFrames();  // Never under the mainloop lock.
+  const std::size_t bufferFrames = this->bufferFrames();  // Never under the mainloop lock.
   {
     MainloopLock lock(connection_.api(), connection_.mainloop());
     if (stream_ == nullptr) return;
@@ -118,6 +119,13 @@ void PulseRecordStream::stop() {
     std::size_t frames = std::min(bufferFrames, totalFrames - frame);
     tap_.deliver(PcmBuffer{rest.data() + frame * format.channels, frames, format});
   }
+}
+
+std::uint32_t PulseRecordStream::bufferFrames() {
+  // The format is set once, by `open`, before any buffer is cut.
+  const auto longest = static_cast<std::uint32_t>(
+      std::max(1.0, std::ceil(format_.sampleRate * kLongestBufferSeconds)));
+  return std::min(tap_.bufferFrames(), longest);
 }
 
 void PulseRecordStream::onStateChanged(pa_stream*, void* userData) {

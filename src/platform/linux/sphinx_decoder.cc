@@ -10,9 +10,11 @@ namespace quorvane::platform::linux_backend {
 namespace {
 
 // pocketsphinx_continuous feeds blocks of this many samples and looks for
-// the end of speech after each; doing the same cuts utterances at the same
-// places.
-constexpr std::size_t kBlockSamples = 2048;
+// the end of speech after each; looking at the same places cuts utterances
+// at the same places. Looked for every 512 samples instead, the cuts move a
+// little, and the word error on our dev sentences (flite slt, espeak-ng
+// klatt) rose from 0.329 to 0.335.
+constexpr std::size_t kPauseCheckSamples = 2048;
 
 constexpr std::size_t kSamplesPerFrame = 16000 / kFramesPerSecond;
 
@@ -25,12 +27,18 @@ bool isFiller(const std::string& word) {
 }  // namespace
 
 std::unique_ptr<SphinxDecoder> SphinxDecoder::load(const SphinxApi& api, const ModelFiles& files) {
-  // The model alone, as pocketsphinx_continuous runs: every setting but the
-  // model's files keeps PocketSphinx's default or the acoustic model's own
-  // feat.params. The language model follows, joined with the spoken commands'.
+  // The model, as pocketsphinx_continuous runs it but for the one setting
+  // below: every other keeps PocketSphinx's default or the acoustic model's
+  // own feat.params. The language model follows, joined with the spoken
+  // commands'.
+  // -fwdflat no: no second, flat-lexicon pass. It searches the whole
+  // utterance again once it has ended, which held "final" back 300 ms
+  // (median, offline) after a "stop" as the last word ended; without it
+  // 73 ms, at a word error of 0.328 against 0.329 on our dev sentences
+  // (0.253 against 0.239 on the test sentences).
   cmd_ln_t* config =
       api.cmd_ln_init(nullptr, api.ps_args(), TRUE, "-hmm", files.acousticModel.c_str(), "-dict",
-                      files.dictionary.c_str(), nullptr);
+                      files.dictionary.c_str(), "-fwdflat", "no", nullptr);
   if (config == nullptr) return nullptr;
   ps_decoder_t* decoder = api.ps_init(config);
   api.cmd_ln_free_r(config);  // The decoder keeps its own reference.
@@ -48,24 +56,21 @@ SphinxDecoder::SphinxDecoder(const SphinxApi& api, ps_decoder_s* decoder)
 SphinxDecoder::~SphinxDecoder() { api_.ps_free(decoder_); }
 
 bool SphinxDecoder::process(std::span<const std::int16_t> samples) {
-  if (!partBlock_.empty()) {
-    std::size_t count = std::min(samples.size(), kBlockSamples - partBlock_.size());
-    partBlock_.insert(partBlock_.end(), samples.begin(), samples.begin() + count);
+  // Decoded at once, whatever the buffer's size, so that the words so far
+  // are up to date when the buffer has been decoded.
+  while (!samples.empty()) {
+    std::size_t count = std::min(samples.size(), kPauseCheckSamples - samplesSincePauseCheck_);
+    if (api_.ps_process_raw(decoder_, samples.data(), count, FALSE, FALSE) < 0) return false;
+    heardSamples_ += count;
+    samplesSincePauseCheck_ += count;
     samples = samples.subspan(count);
-    if (partBlock_.size() < kBlockSamples) return true;
-    if (!processBlock(partBlock_)) return false;
-    partBlock_.clear();
+    if (samplesSincePauseCheck_ == kPauseCheckSamples && !checkForPause()) return false;
   }
-  for (; samples.size() >= kBlockSamples; samples = samples.subspan(kBlockSamples)) {
-    if (!processBlock(samples.first(kBlockSamples))) return false;
-  }
-  partBlock_.assign(samples.begin(), samples.end());
   return true;
 }
 
-bool SphinxDecoder::processBlock(std::span<const std::int16_t> block) {
-  if (api_.ps_process_raw(decoder_, block.data(), block.size(), FALSE, FALSE) < 0) return false;
-  heardSamples_ += block.size();
+bool SphinxDecoder::checkForPause() {
+  samplesSincePauseCheck_ = 0;
   if (api_.ps_get_in_speech(decoder_) != 0) {
     utteranceHasSpeech_ = true;
   } else if (utteranceHasSpeech_) {
@@ -81,13 +86,14 @@ int SphinxDecoder::heardFrames() const {
 
 std::vector<RecognizedWord> SphinxDecoder::words() const {
   std::vector<RecognizedWord> words = finishedWords_;
-  if (utteranceHasSpeech_) appendHypothesis(words);
+  // Speech that began since the last look for a pause shows at once.
+  if (utteranceHasSpeech_ || api_.ps_get_in_speech(decoder_) != 0) appendHypothesis(words);
   return words;
 }
 
 std::optional<std::vector<RecognizedWord>> SphinxDecoder::finish() {
-  if (!partBlock_.empty() && !processBlock(partBlock_)) return std::nullopt;
-  partBlock_.clear();
+  // Speech may have begun since the last look.
+  if (samplesSincePauseCheck_ > 0 && !checkForPause()) return std::nullopt;
   if (!endUtterance()) return std::nullopt;
   return finishedWords_;
 }

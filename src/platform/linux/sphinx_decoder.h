@@ -30,9 +30,9 @@ class SphinxDecoder {
   SphinxDecoder(const SphinxDecoder&) = delete;
   SphinxDecoder& operator=(const SphinxDecoder&) = delete;
 
-  // Decodes 16 kHz mono samples, in whole blocks: samples that do not fill
-  // one wait for the next call, so how audio is cut into buffers does not
-  // change the result. False when PocketSphinx fails.
+  // Decodes 16 kHz mono samples, and ends the utterance at a pause. Pauses
+  // are looked for at fixed places in the audio, so how audio is cut into
+  // buffers does not change the result. False when PocketSphinx fails.
   bool process(std::span<const std::int16_t> samples);
 
   // The words so far, fillers included: the finished utterances' and the
@@ -42,15 +42,15 @@ class SphinxDecoder {
   // The frames of audio decoded so far.
   int heardFrames() const;
 
-  // Decodes what waits for a whole block and finishes the current
-  // utterance; all the words, or none when PocketSphinx fails. Nothing may
-  // be processed after it.
+  // Finishes the current utterance; all the words, or none when
+  // PocketSphinx fails. Nothing may be processed after it.
   std::optional<std::vector<RecognizedWord>> finish();
 
  private:
   SphinxDecoder(const SphinxApi& api, ps_decoder_s* decoder);
 
-  bool processBlock(std::span<const std::int16_t> block);
+  // Ends the utterance if the speaker has paused.
+  bool checkForPause();
   bool endUtterance();
   // The current utterance's best guess so far, or its result once ended.
   void appendHypothesis(std::vector<RecognizedWord>& words) const;
@@ -59,7 +59,7 @@ class SphinxDecoder {
 
   const SphinxApi& api_;
   ps_decoder_s* decoder_;
-  std::vector<std::int16_t> partBlock_;  // Fewer samples than a block.
+  std::size_t samplesSincePauseCheck_ = 0;
   bool utteranceHasSpeech_ = false;
   std::size_t heardSamples_ = 0;
   std::vector<RecognizedWord> finishedWords_;
