@@ -57,6 +57,15 @@ What each row measures:
                    runs at that rate, "stop" once the recognizer has caught
                    up; only the recordings the sample-rate converter was not
                    chosen on (RATE_REPORT_SET)
+  conditions       word error rate of our "final" texts next to the bare
+                   recognizer's when the microphone delivers the recordings
+                   quiet, loud and clipped, with a DC offset, over white,
+                   pink and babble noise at 20 and 10 dB SNR, or with room
+                   echo (bench/mic_conditions.py makes them with sox, cached
+                   under /tmp/quorvane-conditions); "stop" once the
+                   recognizer has caught up; --quick leaves out the 20 dB
+                   noises. The preprocessing was chosen on synthetic
+                   dictation (bench/text/dev.tsv), never on these recordings
   long session     continuous speech (the recordings looped) for five
                    minutes; /proc/<pid>/stat utime+stime and VmRSS sampled
                    every second; CPU per audio second per minute, last minute
@@ -128,7 +137,11 @@ TARGETS = {
     "wer_delta": ("≤ bare", lambda v: v <= 1e-9),
     "long_cpu_ratio": ("≤ 1.2× first minute", lambda v: v <= 1.2),
     "long_rss_growth_kb": ("flat", lambda v: v <= 2048),
+    "condition_wer": ("≤ bare", lambda v: v <= 1e-9),
 }
+
+CONDITIONS_CACHE = Path(tempfile.gettempdir()) / "quorvane-conditions"
+QUICK_CONDITIONS = ("clean", "quiet", "loud", "dc", "white10", "pink10", "babble10", "echo")
 
 
 class BenchError(RuntimeError):
@@ -763,7 +776,29 @@ class Bench:
             raise
         return final["text"]
 
-    # (9) long session
+    # (9) microphones: level, offset, noise, echo
+
+    def measure_conditions(self, quick):
+        import mic_conditions
+        import text_quality
+        names = [n for n in mic_conditions.CONDITIONS if not quick or n in QUICK_CONDITIONS]
+        runner = text_quality.Runner(self.binary, self.work, CONDITIONS_CACHE)
+        results = []
+        with PrivateAudioServer() as server:
+            for name in names:
+                ours, bare = [], []
+                for wav, words in self.samples:
+                    path = mic_conditions.condition_file(name, wav, CONDITIONS_CACHE)
+                    ours.append((words, runner.session(server, path)["text"]))
+                    bare.append((words, runner.bare(path)["text"]))
+                results.append({"condition": name, "what": mic_conditions.CONDITIONS[name][0],
+                                "ours": ours, "bare": bare, "wer": word_error_rate(ours),
+                                "bare_wer": word_error_rate(bare)})
+                self.log(f"  {name}: WER {results[-1]['wer']:.3f}, bare "
+                         f"{results[-1]['bare_wer']:.3f}")
+        self.results["conditions"] = results
+
+    # (10) long session
 
     def loop_pcm(self, seconds):
         pcm, files = b"", []
@@ -898,6 +933,9 @@ class Bench:
         if "input_rates" in self.results:
             summary["input_rates"] = [{k: r[k] for k in ("rate", "channels", "wer")}
                                       for r in self.results["input_rates"]]
+        if "conditions" in self.results:
+            summary["conditions"] = [{k: r[k] for k in ("condition", "what", "wer", "bare_wer")}
+                                     for r in self.results["conditions"]]
         long = self.results.get("long")
         if long:
             samples = long["samples"]
@@ -1045,7 +1083,8 @@ def markdown(summary, options):
         row(f"{minutes:g}-minute session: peak RSS (MiB)", f"{long['maxrss_mib']:.1f}",
             f"{long['bare_maxrss_mib']:.1f}", f"{long['maxrss_mib'] / long['bare_maxrss_mib']:.2f}×",
             None, None)
-    lines = (rows if len(rows) > 2 else []) + markdown_input_rates(summary)
+    lines = ((rows if len(rows) > 2 else []) + markdown_input_rates(summary) +
+             markdown_conditions(summary))
     if "long" in summary:
         long = summary["long"]
         lines += ["", "Long session, minute by minute: " + ", ".join(
@@ -1067,6 +1106,21 @@ def markdown_input_rates(summary):
     return lines
 
 
+def markdown_conditions(summary):
+    if "conditions" not in summary:
+        return []
+    lines = ["", "Word error rate by what the microphone hears (the LibriVox recordings, "
+             "made by bench/mic_conditions.py):", "",
+             "| condition | ours | bare recognizer | ours/bare | target | met |",
+             "|---|---|---|---|---|---|"]
+    for r in summary["conditions"]:
+        ratio = f"{r['wer'] / r['bare_wer']:.2f}×" if r["bare_wer"] else ""
+        target, met = verdict("condition_wer", r["wer"] - r["bare_wer"])
+        lines.append(f"| {r['condition']}: {r['what']} | {r['wer']:.3f} | {r['bare_wer']:.3f} | "
+                     f"{ratio} | {target} | {met} |")
+    return lines
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--binary", default="build/quorvane-dictation",
@@ -1076,7 +1130,7 @@ def main():
                         help="fewer repetitions and a 1-minute long session")
     parser.add_argument("--long-seconds", type=float,
                         help="length of the long session (default 300; 60 with --quick; 0 skips it)")
-    parser.add_argument("--only", choices=["status", "sessions", "rates", "long", "text"], action="append",
+    parser.add_argument("--only", choices=["status", "sessions", "rates", "conditions", "long", "text"], action="append",
                         help="run only these measurements (may repeat)")
     parser.add_argument("--text-set", default="test", choices=["dev", "test"],
                         help="the dictation sentences of the text-quality section "
@@ -1087,7 +1141,7 @@ def main():
     long_seconds = options.long_seconds
     if long_seconds is None:
         long_seconds = 60.0 if options.quick else 300.0
-    only = set(options.only or ["status", "sessions", "rates", "long", "text"])
+    only = set(options.only or ["status", "sessions", "rates", "conditions", "long", "text"])
     if long_seconds <= 0:
         only.discard("long")
     json_path = Path(options.json or time.strftime("/tmp/quorvane-bench-%Y%m%d-%H%M%S.json"))
@@ -1107,6 +1161,9 @@ def main():
         if "rates" in only:
             bench.log("input rates: " + ", ".join(f"{r / 1000:g}" for r in INPUT_RATES) + " kHz")
             bench.measure_input_rates(options.quick)
+        if "conditions" in only:
+            bench.log("microphone conditions")
+            bench.measure_conditions(options.quick)
         if "long" in only:
             bench.log(f"long session: {long_seconds:g} s")
             bench.measure_long(long_seconds)

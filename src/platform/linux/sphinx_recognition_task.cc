@@ -6,6 +6,7 @@
 
 #include "platform/linux/fatal_exit_trap.h"
 #include "platform/linux/speech_format_converter.h"
+#include "platform/linux/speech_preprocessor.h"
 #include "platform/linux/sphinx_api.h"
 #include "platform/linux/sphinx_decoder.h"
 
@@ -42,6 +43,7 @@ void SphinxRecognitionTask::run() {
 
 bool SphinxRecognitionTask::decode(SphinxDecoder& decoder) {
   std::unique_ptr<SpeechFormatConverter> converter;
+  SpeechPreprocessor preprocessor;
   std::vector<std::int16_t> speech;
   for (;;) {
     AudioQueue::Batch batch = audio_->take();
@@ -61,6 +63,8 @@ bool SphinxRecognitionTask::decode(SphinxDecoder& decoder) {
       }
     }
     if (batch.ended && converter && !converter->finish(speech)) return false;
+    preprocessor.process(speech);
+    if (batch.ended) preprocessor.finish(speech);
     if (!decoder.process(speech)) return false;
 
     TextFormatOptions format = format_;
