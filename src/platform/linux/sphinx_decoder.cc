@@ -24,13 +24,29 @@ bool isFiller(const std::string& word) {
 
 }  // namespace
 
-std::unique_ptr<SphinxDecoder> SphinxDecoder::load(const SphinxApi& api, const ModelFiles& files) {
-  // The model alone, as pocketsphinx_continuous runs: every setting but the
-  // model's files keeps PocketSphinx's default or the acoustic model's own
-  // feat.params. The language model follows, joined with the spoken commands'.
-  cmd_ln_t* config =
-      api.cmd_ln_init(nullptr, api.ps_args(), TRUE, "-hmm", files.acousticModel.c_str(), "-dict",
-                      files.dictionary.c_str(), nullptr);
+std::unique_ptr<SphinxDecoder> SphinxDecoder::load(const SphinxApi& api, const ModelFiles& files,
+                                                   std::span<const DecoderSetting> overrides) {
+  // The model's files, and PocketSphinx's default or the acoustic model's
+  // own feat.params for every setting not named here. The language model
+  // follows, joined with the spoken commands'.
+  std::vector<DecoderSetting> settings = {{"-hmm", files.acousticModel.string()},
+                                          {"-dict", files.dictionary.string()}};
+  for (const DecoderSetting& setting : overrides) {
+    auto same = std::find_if(settings.begin(), settings.end(),
+                             [&](const DecoderSetting& s) { return s.name == setting.name; });
+    if (same != settings.end()) {
+      same->value = setting.value;
+    } else {
+      settings.push_back(setting);
+    }
+  }
+  std::vector<char*> arguments;
+  for (DecoderSetting& setting : settings) {
+    arguments.push_back(setting.name.data());
+    arguments.push_back(setting.value.data());
+  }
+  cmd_ln_t* config = api.cmd_ln_parse_r(
+      nullptr, api.ps_args(), static_cast<std::int32_t>(arguments.size()), arguments.data(), TRUE);
   if (config == nullptr) return nullptr;
   ps_decoder_t* decoder = api.ps_init(config);
   api.cmd_ln_free_r(config);  // The decoder keeps its own reference.
