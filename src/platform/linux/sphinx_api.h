@@ -9,7 +9,7 @@ namespace quorvane::platform::linux_backend {
 // The PocketSphinx and SphinxBase functions this layer calls.
 #define QUORVANE_SPHINXBASE_FUNCTIONS(X) \
   X(err_set_logfp)                       \
-  X(cmd_ln_init)                         \
+  X(cmd_ln_parse_r)                      \
   X(cmd_ln_free_r)                       \
   X(ngram_model_read)                    \
   X(ngram_model_set_init)                \

@@ -16,15 +16,25 @@ namespace quorvane::platform::linux_backend {
 
 struct SphinxApi;
 
+// A PocketSphinx setting by its command-line name, for example {"-beam",
+// "1e-48"}.
+struct DecoderSetting {
+  std::string name;
+  std::string value;
+};
+
 // A PocketSphinx decoder that cuts dictation into utterances at pauses, as
 // pocketsphinx_continuous does: when speech ends, the utterance is finished
 // and its words kept. Each utterance's closing search covers that utterance
 // alone, so long dictation stays cheap and little is left to do at the end.
 class SphinxDecoder {
  public:
-  // Loads the model; none when PocketSphinx rejects it. Takes a while
-  // (about half a second for US English).
-  static std::unique_ptr<SphinxDecoder> load(const SphinxApi& api, const ModelFiles& files);
+  // Loads the model; none when PocketSphinx rejects it or a setting. Takes
+  // a while (about half a second for US English). `overrides` replace the
+  // decoder's own settings of the same names, or add to them: for
+  // measuring other settings offline.
+  static std::unique_ptr<SphinxDecoder> load(const SphinxApi& api, const ModelFiles& files,
+                                             std::span<const DecoderSetting> overrides = {});
 
   ~SphinxDecoder();
   SphinxDecoder(const SphinxDecoder&) = delete;
