@@ -87,7 +87,14 @@ Outcome convertAndDecode(const SphinxApi& api, const ModelFiles& model,
   converter.finish(speech);
   outcome.conversionCpu = threadCpuSeconds() - started;
   std::unique_ptr<SphinxDecoder> decoder = SphinxDecoder::load(api, model);
-  if (decoder && decoder->process(speech)) outcome.text = decoder->finish().value_or("");
+  if (!decoder || !decoder->process(speech)) return outcome;
+  // The words alone, as the bare recognizer prints them: no fillers, no
+  // "(2)" of a dictionary variant.
+  for (const RecognizedWord& word : decoder->finish().value_or(std::vector<RecognizedWord>{})) {
+    if (word.isFiller) continue;
+    if (!outcome.text.empty()) outcome.text += ' ';
+    outcome.text += word.spelling.substr(0, word.spelling.find('('));
+  }
   return outcome;
 }
 
