@@ -1,11 +1,21 @@
 #include "frame/message_writer.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "frame/process_output.h"
 
 namespace quorvane {
+namespace {
+
+// The compiler cannot see through the virtual call that it never returns.
+[[noreturn]] void writeLastAndEnd(std::string_view lines, int status) {
+  processOutput().writeLastAndEnd(lines, status);
+  std::abort();
+}
+
+}  // namespace
 
 std::optional<std::string> serializeMessage(const Message& message) {
   nlohmann::ordered_json object = nlohmann::ordered_json::object();
@@ -41,10 +51,10 @@ void emitAllAndExit(const std::vector<Message>& messages, int status) {
   for (const Message& message : messages) {
     if (std::optional<std::string> line = serializeMessage(message)) lines += *line;
   }
-  processOutput().writeLastAndEnd(lines, status);
+  writeLastAndEnd(lines, status);
 }
 
-void endRun(int status) { processOutput().writeLastAndEnd({}, status); }
+void endRun(int status) { writeLastAndEnd({}, status); }
 
 void fail(std::string_view code) {
   emitAndExit({{"type", "error"}, {"code", std::string(code)}}, 1);
