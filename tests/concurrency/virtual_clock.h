@@ -17,6 +17,7 @@ class VirtualClock final : public Clock {
     std::unique_lock guard(lock_);
     const std::chrono::nanoseconds end = now_ + sleep_ns;
     ++sleepers_;
+    ++started_;
     changed_.notify_all();
     changed_.wait(guard, stop, [&] { return expired_ || now_ >= end; });
     --sleepers_;
@@ -47,6 +48,12 @@ class VirtualClock final : public Clock {
     return changed_.wait_for(guard, std::chrono::minutes(1), [&] { return sleepers_ == count; });
   }
 
+  // How many sleeps have begun, ended ones too.
+  int sleepsStarted() {
+    std::lock_guard guard(lock_);
+    return started_;
+  }
+
   int sleepers() {
     std::lock_guard guard(lock_);
     return sleepers_;
@@ -57,6 +64,7 @@ class VirtualClock final : public Clock {
   std::condition_variable_any changed_;
   std::chrono::nanoseconds now_{0};
   int sleepers_ = 0;
+  int started_ = 0;
   bool expired_ = false;
 };
 

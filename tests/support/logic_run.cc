@@ -229,6 +229,10 @@ std::vector<std::string> LogicRun::linesSoFar() const {
   return splitLines(text);
 }
 
+bool LogicRun::hasEnded() const {
+  return recordingOutput().underLock([&] { return record_->ended(); });
+}
+
 std::vector<std::string> linesWrittenBy(const std::function<void()>& action) {
   RecordingOutput& output = recordingOutput();
   auto record = std::make_shared<LogicRun::Record>();

@@ -54,6 +54,8 @@ class LogicRun {
   // What was written so far.
   std::vector<std::string> linesSoFar() const;
 
+  bool hasEnded() const;
+
   struct Record;
 
  private:
@@ -89,6 +91,7 @@ class ProgramRun {
     return run_->awaitMessage(type);
   }
   LogicOutcome finish() { return run_->finish(); }
+  bool hasEnded() const { return run_->hasEnded(); }
 
  private:
   struct World;
