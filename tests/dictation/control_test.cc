@@ -211,9 +211,11 @@ INSTANTIATE_TEST_SUITE_P(
                    [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      bool registered = false;
-                     control->onCommand([&registered, control](const std::string& command) {
+                     // Not the shared pointer: the control would own itself.
+                     Control* self = control.get();
+                     control->onCommand([&registered, self](const std::string& command) {
                        emit({{"type", "handler"}, {"name", "A"}, {"command", command}});
-                       if (!std::exchange(registered, true)) control->onCommand(named("B"));
+                       if (!std::exchange(registered, true)) self->onCommand(named("B"));
                      });
                      control->start();
                      host.write("stop\nstop\n");
