@@ -159,6 +159,13 @@ RecordingOutput& recordingOutput() {
 LogicRun::LogicRun(std::function<void()> body, std::function<void()> release)
     : record_(std::make_shared<Record>()), release_(std::move(release)) {
   RecordingOutput& output = recordingOutput();
+  // A sanitizer starts a thread of its own with the first thread of the
+  // process; started here, it is not counted as one of the run's.
+  static const bool anyThreadStarted = [] {
+    std::thread([] {}).join();
+    return true;
+  }();
+  (void)anyThreadStarted;
   threadsBefore_ = threadCount();
   output.begin(record_);
   std::thread([&output, record = record_, body = std::move(body)] {
