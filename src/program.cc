@@ -10,7 +10,8 @@
 namespace quorvane {
 
 void runProgram(int argc, const char* const* argv, platform::Platform& platform, RunLoop& runLoop,
-                std::chrono::nanoseconds grace_ns, std::optional<double> timeLimitSeconds) {
+                std::chrono::nanoseconds grace_ns, std::optional<double> timeLimitSeconds,
+                Clock& clock, int inputFd) {
   ignoreBrokenPipe();
   dispatchCommand(argc, argv,
                   {
@@ -20,7 +21,7 @@ void runProgram(int argc, const char* const* argv, platform::Platform& platform,
                           [&] {
                             // Still on the main thread, before the session's threads exist.
                             if (timeLimitSeconds) maxSeconds = *timeLimitSeconds;
-                            listenCommand(platform, runLoop, grace_ns);
+                            listenCommand(platform, runLoop, grace_ns, clock, inputFd);
                           },
                   });
 }

@@ -8,27 +8,16 @@ namespace quorvane {
 void runTask(std::function<void()> work) { std::thread(std::move(work)).detach(); }
 
 std::shared_ptr<TimerTask> TimerTask::start(std::chrono::nanoseconds sleep_ns,
-                                            std::function<void()> action) {
+                                            std::function<void()> action, Clock& clock) {
   auto task = std::make_shared<TimerTask>();
   task->action_ = std::move(action);
-  runTask([task, sleep_ns] { task->run(sleep_ns); });
+  runTask([task, sleep_ns, &clock] {
+    clock.sleepFor(sleep_ns, task->cancelled_.get_token());
+    task->action_();
+  });
   return task;
 }
 
-void TimerTask::cancel() {
-  {
-    std::lock_guard guard(lock_);
-    isCancelled_ = true;
-  }
-  cancelled_.notify_all();
-}
-
-void TimerTask::run(std::chrono::nanoseconds sleep_ns) {
-  {
-    std::unique_lock guard(lock_);
-    cancelled_.wait_for(guard, sleep_ns, [this] { return isCancelled_; });
-  }
-  action_();
-}
+void TimerTask::cancel() { cancelled_.request_stop(); }
 
 }  // namespace quorvane

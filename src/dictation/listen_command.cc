@@ -14,7 +14,7 @@
 namespace quorvane {
 
 void listenCommand(platform::Platform& platform, RunLoop& runLoop,
-                   std::chrono::nanoseconds grace_ns) {
+                   std::chrono::nanoseconds grace_ns, Clock& clock, int inputFd) {
   std::string locale;
   if (arguments.size() < 2) {
     locale = platform.system.currentLocaleIdentifier();
@@ -25,10 +25,10 @@ void listenCommand(platform::Platform& platform, RunLoop& runLoop,
 
   requireAccess(platform);
 
-  auto control = std::make_shared<Control>();
+  auto control = std::make_shared<Control>(inputFd);
   control->start();
-  runTask([&platform, locale, control, grace_ns] {
-    listenWithRecognizer(platform, locale, control, grace_ns);
+  runTask([&platform, locale, control, grace_ns, &clock] {
+    listenWithRecognizer(platform, locale, control, grace_ns, clock);
   });
   runLoop.run();
 }

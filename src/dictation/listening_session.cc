@@ -35,7 +35,8 @@ void finish(Transcript& transcript) {
 }
 
 void listenWithRecognizer(platform::Platform& platform, const std::string& locale,
-                          std::shared_ptr<Control> control, std::chrono::nanoseconds grace_ns) {
+                          std::shared_ptr<Control> control, std::chrono::nanoseconds grace_ns,
+                          Clock& clock) {
   std::shared_ptr<platform::Recognizer> recognizer = makeRecognizer(platform.speech, locale);
   if (!recognizer) fail("language_unsupported");
   if (!recognizer->isAvailable()) fail("language_unsupported");
@@ -94,15 +95,17 @@ void listenWithRecognizer(platform::Platform& platform, const std::string& local
 
   auto stop = std::make_shared<OneShotSignal>();
   control->onCommand([stop](const std::string&) { stop->raise(); });
-  TimerTask::start(std::chrono::nanoseconds(static_cast<std::int64_t>(maxSeconds * 1e9)),
-                   [stop] { stop->raise(); });
+  TimerTask::start(
+      std::chrono::nanoseconds(static_cast<std::int64_t>(maxSeconds * 1e9)),
+      [stop] { stop->raise(); }, clock);
   stop->wait();
 
   engine->stop();
   inputNode.removeTap(kTapBus);
   request->endAudio();
 
-  std::shared_ptr<TimerTask> grace = TimerTask::start(grace_ns, [done] { done->close(); });
+  std::shared_ptr<TimerTask> grace = TimerTask::start(
+      grace_ns, [done] { done->close(); }, clock);
   done->wait();
   grace->cancel();
   task->cancel();

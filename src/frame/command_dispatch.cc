@@ -1,7 +1,6 @@
 #include "frame/command_dispatch.h"
 
 #include "frame/message_writer.h"
-#include "frame/process_exit.h"
 
 namespace quorvane {
 
@@ -25,7 +24,7 @@ void dispatchCommand(int argc, const char* const* argv, const CommandRoutines& r
     fail("invalid_request");
   }
   // A routine that comes back ends the process like a run loop that returns.
-  exitProcess(0);
+  endRun(0);
 }
 
 }  // namespace quorvane

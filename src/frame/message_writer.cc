@@ -1,51 +1,18 @@
 #include "frame/message_writer.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <csignal>
-#include <mutex>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "frame/process_exit.h"
+#include "frame/process_output.h"
 
 namespace quorvane {
 namespace {
 
-// Guards standard output so that lines never interleave. Never destroyed:
-// the process may end on any thread while others still wait for it.
-std::mutex& outputLock() {
-  static auto* lock = new std::mutex;
-  return *lock;
-}
-
-// Waits until file descriptor 1 takes more; false when it never will.
-bool awaitWritable() {
-  pollfd output{STDOUT_FILENO, POLLOUT, 0};
-  for (;;) {
-    int ready = ::poll(&output, 1, -1);
-    if (ready > 0) return (output.revents & POLLNVAL) == 0;
-    if (ready < 0 && errno != EINTR) return false;
-  }
-}
-
-// Hands the whole text to file descriptor 1, writing the rest when the
-// kernel takes only part of it. A host may have made the descriptor
-// non-blocking; then a full pipe is waited out rather than cutting a line.
-void writeWhole(const std::string& text) {
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    ssize_t written = ::write(STDOUT_FILENO, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      if ((errno == EAGAIN || errno == EWOULDBLOCK) && awaitWritable()) continue;
-      return;  // The host went away; nobody is left to tell.
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
+// The compiler cannot see through the virtual call that it never returns.
+[[noreturn]] void writeLastAndEnd(std::string_view lines, int status) {
+  processOutput().writeLastAndEnd(lines, status);
+  std::abort();
 }
 
 }  // namespace
@@ -74,8 +41,7 @@ std::optional<std::string> serializeMessage(const Message& message) {
 void emit(const Message& message) {
   std::optional<std::string> line = serializeMessage(message);
   if (!line) return;
-  std::lock_guard guard(outputLock());
-  writeWhole(*line);
+  processOutput().write(*line);
 }
 
 void emitAndExit(const Message& message, int status) { emitAllAndExit({message}, status); }
@@ -85,16 +51,10 @@ void emitAllAndExit(const std::vector<Message>& messages, int status) {
   for (const Message& message : messages) {
     if (std::optional<std::string> line = serializeMessage(message)) lines += *line;
   }
-  // The lock is never released: whoever waits for it waits until the end.
-  outputLock().lock();
-  writeWhole(lines);
-  exitProcess(status);
+  writeLastAndEnd(lines, status);
 }
 
-void endRun(int status) {
-  outputLock().lock();
-  exitProcess(status);
-}
+void endRun(int status) { writeLastAndEnd({}, status); }
 
 void fail(std::string_view code) {
   emitAndExit({{"type", "error"}, {"code", std::string(code)}}, 1);

@@ -1,12 +1,16 @@
 #include "dictation/control.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -14,34 +18,36 @@
 #include <vector>
 
 #include "frame/message_writer.h"
-#include "frame/output_capture.h"
+#include "support/logic_run.h"
 
 namespace quorvane {
 namespace {
 
-using ::quorvane::testing::ChildRun;
-using ::quorvane::testing::runInChild;
-using ::quorvane::testing::splitLines;
+using ::quorvane::testing::LogicOutcome;
+using ::quorvane::testing::LogicRun;
 
-// The thread that runs the child's body.
+// The thread that runs the body: the run's main thread.
 std::thread::id mainThread;
 
 void mark(const std::string& name) { emit({{"type", "mark"}, {"name", name}}); }
 
-// The host's side of the control input of one child, made first thing on
-// its main thread.
+// The host's side of the control input of one run. It outlives the run, so
+// the control thread reads from an open descriptor until it is gone.
 class Host {
  public:
   Host() {
-    mainThread = std::this_thread::get_id();
-    if (::pipe(ends_) != 0) ::_exit(90);
+    if (::pipe2(ends_, O_CLOEXEC) != 0) std::abort();
+  }
+  ~Host() {
+    ::close(ends_[0]);
+    closeInput();
   }
   int readEnd() const { return ends_[0]; }
 
   void write(std::string_view bytes) {
     while (!bytes.empty()) {
       ssize_t count = ::write(ends_[1], bytes.data(), bytes.size());
-      if (count <= 0) ::_exit(91);
+      if (count <= 0) std::abort();
       bytes.remove_prefix(static_cast<std::size_t>(count));
     }
   }
@@ -56,27 +62,43 @@ class Host {
     waitUntilTaken();
   }
 
-  // Ends the input; the child then ends with "cancelled".
-  [[noreturn]] void close() {
-    ::close(ends_[1]);
-    for (;;) ::pause();
+  // Ends the input; the run then ends with "cancelled".
+  void close() {
+    closeInput();
+    awaitRelease();
   }
 
   // Ends the input and waits until the control thread has stopped reading,
-  // its thread gone, without ending the process.
+  // its thread gone, without ending the run.
   void closeAndAwaitTheEndOfReading() {
     // The control thread can only end after the close; other threads (a
     // sanitizer's own) stay.
     std::ptrdiff_t threads = threadCount();
-    ::close(ends_[1]);
+    closeInput();
     while (threadCount() >= threads) std::this_thread::yield();
     mark("reading ended");
   }
 
-  // The same, then ends the child with status 0.
+  // The same, then ends the run with status 0.
   [[noreturn]] void closeAndExitAfterReading() {
     closeAndAwaitTheEndOfReading();
-    ::_exit(0);
+    endRun(0);
+  }
+
+  // Waits, as a main thread that has nothing left to do, until the test is
+  // done with the run.
+  void awaitRelease() {
+    std::unique_lock guard(lock_);
+    released_.wait(guard, [this] { return isReleased_; });
+  }
+
+  void release() {
+    closeInput();
+    {
+      std::lock_guard guard(lock_);
+      isReleased_ = true;
+    }
+    released_.notify_all();
   }
 
  private:
@@ -85,12 +107,20 @@ class Host {
     return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
   }
 
+  void closeInput() {
+    std::lock_guard guard(lock_);
+    if (ends_[1] >= 0) ::close(std::exchange(ends_[1], -1));
+  }
+
   void waitUntilTaken() {
     int unread = 0;
-    while (::ioctl(ends_[1], FIONREAD, &unread) == 0 && unread > 0) std::this_thread::yield();
+    while (::ioctl(ends_[0], FIONREAD, &unread) == 0 && unread > 0) std::this_thread::yield();
   }
 
   int ends_[2];
+  std::mutex lock_;  // guards ends_[1] and isReleased_
+  std::condition_variable released_;
+  bool isReleased_ = false;
 };
 
 // A handler that writes its name, with "@main" when it runs on the main
@@ -102,11 +132,11 @@ Control::Handler named(const std::string& name) {
   };
 }
 
-// What the child wrote, a word a line: "name:command" for a handler call,
+// What the run wrote, a word a line: "name:command" for a handler call,
 // "mark name" for a mark, and any other line as it is.
-std::vector<std::string> words(const ChildRun& run) {
+std::vector<std::string> words(const LogicOutcome& run) {
   std::vector<std::string> result;
-  for (const std::string& line : splitLines(run.output)) {
+  for (const std::string& line : run.lines) {
     nlohmann::json message = nlohmann::json::parse(line, nullptr, false);
     if (message.is_discarded()) {
       result.push_back("<invalid> " + line);
@@ -127,7 +157,7 @@ const char kReadingEnded[] = "mark reading ended";
 
 struct ControlRun {
   const char* name;
-  std::function<void()> body;
+  std::function<void(Host&)> body;
   Words words;
 };
 
@@ -136,18 +166,26 @@ void PrintTo(const ControlRun& run, std::ostream* os) { *os << run.name; }
 class ControlTest : public ::testing::TestWithParam<ControlRun> {};
 
 TEST_P(ControlTest, DeliversCommandsFromInput) {
-  ChildRun run = runInChild(GetParam().body);
-  EXPECT_EQ(run.exitStatus, 0) << "signal " << run.signal;
-  EXPECT_EQ(words(run), GetParam().words);
-  EXPECT_EQ(run.errors, "");
+  Host host;
+  LogicOutcome outcome;
+  {
+    LogicRun run(
+        [&host] {
+          mainThread = std::this_thread::get_id();
+          GetParam().body(host);
+        },
+        [&host] { host.release(); });
+    outcome = run.finish();
+  }
+  EXPECT_EQ(outcome.exitStatus, 0);
+  EXPECT_EQ(words(outcome), GetParam().words);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, ControlTest,
     ::testing::Values(
         ControlRun{"everyHandlerInOrderForEachStop",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      {
                        auto control = std::make_shared<Control>(host.readEnd());
                        Control::Handler a = named("A");
@@ -161,8 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {"A:stop", "B:stop", "A:stop", "A:stop", "B:stop", "A:stop", kReadingEnded}},
         ControlRun{"onlyStopAndCancelLinesCount",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->onCommand(named("A"));
                      control->start();
@@ -171,13 +208,14 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {"A:stop", kReadingEnded}},
         ControlRun{"handlerRegisteredByAHandlerGetsTheNextStop",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      bool registered = false;
-                     control->onCommand([&registered, control](const std::string& command) {
+                     // Not the shared pointer: the control would own itself.
+                     Control* self = control.get();
+                     control->onCommand([&registered, self](const std::string& command) {
                        emit({{"type", "handler"}, {"name", "A"}, {"command", command}});
-                       if (!std::exchange(registered, true)) control->onCommand(named("B"));
+                       if (!std::exchange(registered, true)) self->onCommand(named("B"));
                      });
                      control->start();
                      host.write("stop\nstop\n");
@@ -185,8 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {"A:stop", "A:stop", "B:stop", kReadingEnded}},
         ControlRun{"stopBeforeAnyHandlerGoesToTheFirstOnRegistration",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->start();
                      host.writeAndSettle("stop\n");
@@ -198,8 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {"A@main:stop", "mark registered", "A:stop", "B:stop", kReadingEnded}},
         ControlRun{"severalStopsBeforeAnyHandlerCountAsOne",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->start();
                      host.writeAndSettle("stop\nstop\n stop\n");
@@ -210,8 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {"A@main:stop", "mark registered", kReadingEnded}},
         ControlRun{"endOfInputAfterALastStopWithoutLineFeedEndsOnlyTheReading",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->onCommand(named("A"));
                      control->start();
@@ -220,8 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {"A:stop", kReadingEnded}},
         ControlRun{"endOfInputWithoutAStopCancels",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->onCommand(named("A"));
                      control->start();
@@ -230,44 +264,40 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {kCancelled}},
         ControlRun{"stopKeptForTheFirstHandlerOutlivesTheEndOfInput",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->start();
                      host.write("stop\n");
                      host.closeAndAwaitTheEndOfReading();
                      control->onCommand(named("A"));
-                     ::_exit(0);
+                     endRun(0);
                    },
                    {kReadingEnded, "A@main:stop"}},
         ControlRun{"cancelEndsTheProcessAndLaterLinesAreIgnored",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->onCommand(named("A"));
                      control->start();
                      host.write(" cancel\t\r\nstop\n");
-                     for (;;) ::pause();  // The input stays open.
+                     host.awaitRelease();  // The input stays open.
                    },
                    {kCancelled}},
         ControlRun{"cancelAfterAStopStillCancels",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->onCommand(named("A"));
                      control->start();
                      host.write("stop\ncancel\n");
-                     for (;;) ::pause();
+                     host.awaitRelease();
                    },
                    {"A:stop", kCancelled}},
         ControlRun{"cancelAfterAPendingStop",
-                   [] {
-                     Host host;
+                   [](Host& host) {
                      auto control = std::make_shared<Control>(host.readEnd());
                      control->start();
                      host.writeAndSettle("stop\n");
                      host.write("cancel\n");
-                     for (;;) ::pause();
+                     host.awaitRelease();
                    },
                    {kCancelled}}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -5,23 +5,21 @@
 #include <string>
 #include <vector>
 
-#include "frame/output_capture.h"
-#include "permissions/fake_platform.h"
+#include "support/logic_run.h"
 
 namespace quorvane {
 namespace {
 
-using ::quorvane::testing::ChildRun;
 using ::quorvane::testing::FakePlatform;
-using ::quorvane::testing::kBodyReturned;
-using ::quorvane::testing::runInChild;
-using ::quorvane::testing::tracedLines;
+using ::quorvane::testing::FakeScript;
+using ::quorvane::testing::LogicOutcome;
+using ::quorvane::testing::LogicRun;
+using Lines = std::vector<std::string>;
 
 struct Gate {
   int speech;
   int microphone;
-  int exitStatus;
-  std::vector<std::string> lines;
+  std::string code;  // none: the gate lets the run through
 };
 
 void PrintTo(const Gate& g, std::ostream* os) {
@@ -30,41 +28,41 @@ void PrintTo(const Gate& g, std::ostream* os) {
 
 class RequireAccessTest : public ::testing::TestWithParam<Gate> {};
 
+// Speech is asked first, the microphone only when speech is granted; each
+// is asked once.
 TEST_P(RequireAccessTest, PassesOnlyWhenBothAreGranted) {
   const Gate& gate = GetParam();
-  ChildRun run = runInChild([&gate] {
-    FakePlatform fake(gate.speech, gate.microphone);
-    requireAccess(fake.platform);
-  });
-  EXPECT_EQ(run.exitStatus, gate.exitStatus) << "signal " << run.signal;
-  EXPECT_EQ(tracedLines(run.output), gate.lines);
-  EXPECT_EQ(run.errors, "");
-}
-
-std::vector<std::string> speechFails(const char* code) {
-  return {"asked speech", std::string("{\"type\":\"error\",\"code\":\"") + code + "\"}"};
-}
-
-std::vector<std::string> microphoneFails(const char* code) {
-  return {"asked speech", "asked microphone",
-          std::string("{\"type\":\"error\",\"code\":\"") + code + "\"}"};
+  FakeScript script;
+  script.speech.status = gate.speech;
+  script.microphone.status = gate.microphone;
+  FakePlatform fake(script);
+  LogicOutcome outcome;
+  {
+    LogicRun run([&fake] { requireAccess(fake.platform()); });
+    outcome = run.finish();
+  }
+  Lines asked = {"speech.authorizationStatus"};
+  if (gate.speech == 3) asked.push_back("audio.authorizationStatus");
+  EXPECT_EQ(fake.calls(), asked);
+  if (gate.code.empty()) {
+    EXPECT_TRUE(outcome.returned);
+    EXPECT_EQ(outcome.lines, Lines{});
+  } else {
+    EXPECT_EQ(outcome.exitStatus, 1);
+    EXPECT_EQ(outcome.lines, Lines{"{\"type\":\"error\",\"code\":\"" + gate.code + "\"}"});
+  }
 }
 
 // Raw speech values: 1 denied, 2 restricted. Raw microphone values: 1
 // restricted, 2 denied. Unknown values count as denied.
 INSTANTIATE_TEST_SUITE_P(
     States, RequireAccessTest,
-    ::testing::Values(Gate{3, 3, kBodyReturned, {"asked speech", "asked microphone"}},
-                      Gate{0, 3, 1, speechFails("speech_not_authorized")},
-                      Gate{0, 0, 1, speechFails("speech_not_authorized")},
-                      Gate{1, 3, 1, speechFails("speech_denied")},
-                      Gate{2, 0, 1, speechFails("speech_denied")},
-                      Gate{4, 3, 1, speechFails("speech_denied")},
-                      Gate{-1, 3, 1, speechFails("speech_denied")},
-                      Gate{3, 0, 1, microphoneFails("microphone_not_authorized")},
-                      Gate{3, 1, 1, microphoneFails("microphone_denied")},
-                      Gate{3, 2, 1, microphoneFails("microphone_denied")},
-                      Gate{3, 7, 1, microphoneFails("microphone_denied")}));
+    ::testing::Values(Gate{3, 3, ""}, Gate{0, 3, "speech_not_authorized"},
+                      Gate{0, 0, "speech_not_authorized"}, Gate{1, 3, "speech_denied"},
+                      Gate{2, 0, "speech_denied"}, Gate{4, 3, "speech_denied"},
+                      Gate{-1, 3, "speech_denied"}, Gate{3, 0, "microphone_not_authorized"},
+                      Gate{3, 1, "microphone_denied"}, Gate{3, 2, "microphone_denied"},
+                      Gate{3, 7, "microphone_denied"}));
 
 }  // namespace
 }  // namespace quorvane

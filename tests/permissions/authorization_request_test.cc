@@ -5,17 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "frame/output_capture.h"
-#include "permissions/fake_platform.h"
+#include "frame/message_writer.h"
+#include "support/logic_run.h"
 
 namespace quorvane {
 namespace {
 
-using ::quorvane::testing::ChildRun;
 using ::quorvane::testing::FakePlatform;
-using ::quorvane::testing::runInChild;
-using ::quorvane::testing::standardOutputOf;
-using ::quorvane::testing::tracedLines;
+using ::quorvane::testing::FakeScript;
+using ::quorvane::testing::LogicOutcome;
+using ::quorvane::testing::LogicRun;
 using Lines = std::vector<std::string>;
 
 std::string statusLine(const std::string& speech, const std::string& microphone) {
@@ -24,21 +23,39 @@ std::string statusLine(const std::string& speech, const std::string& microphone)
 }
 
 // Raw values before and as answered by the user: 0 not determined, 3
-// granted; speech 1 denied, microphone 2 denied.
+// granted; speech 1 denied, microphone 2 denied. The user answers from
+// another thread, once asked.
 struct Request {
   const char* name;
   int speech, speechAnswer, microphone, microphoneAnswer;
-  Lines lines;
+  Lines calls;
+  std::string status;
 };
 
 void PrintTo(const Request& r, std::ostream* os) { *os << r.name; }
+
+FakeScript scriptOf(const Request& r) {
+  FakeScript script;
+  script.speech = {r.speech, r.speechAnswer, false};
+  script.microphone = {r.microphone, r.microphoneAnswer, false};
+  return script;
+}
 
 class AuthorizeTest : public ::testing::TestWithParam<Request> {};
 
 TEST_P(AuthorizeTest, AsksForWhatIsUndecidedThenWritesTheStatus) {
   const Request& r = GetParam();
-  FakePlatform fake(r.speech, r.microphone, r.speechAnswer, r.microphoneAnswer);
-  EXPECT_EQ(tracedLines(standardOutputOf([&] { authorize(fake.platform); })), r.lines);
+  FakePlatform fake(scriptOf(r));
+  LogicOutcome outcome;
+  {
+    LogicRun run([&fake] { authorize(fake.platform()); }, [&fake] { fake.releaseAll(); });
+    if (r.speech == 0) fake.answerSpeech();
+    if (r.microphone == 0) fake.answerMicrophone();
+    outcome = run.finish();
+  }
+  EXPECT_TRUE(outcome.returned);
+  EXPECT_EQ(outcome.lines, Lines{r.status});
+  EXPECT_EQ(fake.calls(), r.calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -49,41 +66,56 @@ INSTANTIATE_TEST_SUITE_P(
                 3,
                 0,
                 2,
-                {"asked speech", "request speech", "asked microphone", "request microphone",
-                 "asked speech", "asked microphone", statusLine("granted", "denied")}},
+                {"speech.authorizationStatus", "speech.requestAuthorization", "speech.answer 3",
+                 "audio.authorizationStatus", "audio.requestAccess", "audio.answer 2",
+                 "speech.authorizationStatus", "audio.authorizationStatus"},
+                statusLine("granted", "denied")},
         Request{"speechUndecided",
                 0,
                 1,
                 3,
                 3,
-                {"asked speech", "request speech", "asked microphone", "asked speech",
-                 "asked microphone", statusLine("denied", "granted")}},
+                {"speech.authorizationStatus", "speech.requestAuthorization", "speech.answer 1",
+                 "audio.authorizationStatus", "speech.authorizationStatus",
+                 "audio.authorizationStatus"},
+                statusLine("denied", "granted")},
         Request{"microphoneUndecidedAfterSpeechDenied",
                 1,
                 3,
                 0,
                 3,
-                {"asked speech", "asked microphone", "request microphone", "asked speech",
-                 "asked microphone", statusLine("denied", "granted")}},
+                {"speech.authorizationStatus", "audio.authorizationStatus", "audio.requestAccess",
+                 "audio.answer 3", "speech.authorizationStatus", "audio.authorizationStatus"},
+                statusLine("denied", "granted")},
         Request{"bothDecided",
                 2,
                 3,
                 1,
                 3,
-                {"asked speech", "asked microphone", "asked speech", "asked microphone",
-                 statusLine("restricted", "restricted")}}),
+                {"speech.authorizationStatus", "audio.authorizationStatus",
+                 "speech.authorizationStatus", "audio.authorizationStatus"},
+                statusLine("restricted", "restricted")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AuthorizeCommandTest, EndsWithStatusZeroAfterTheStatus) {
-  ChildRun run = runInChild([] {
-    auto* fake = new FakePlatform(0, 0, 3, 3);
-    authorizeCommand(fake->platform, fake->mainQueue);
-  });
-  EXPECT_EQ(run.exitStatus, 0) << "signal " << run.signal;
-  EXPECT_EQ(tracedLines(run.output),
-            (Lines{"asked speech", "request speech", "asked microphone", "request microphone",
-                   "asked speech", "asked microphone", statusLine("granted", "granted")}));
-  EXPECT_EQ(run.errors, "");
+  FakePlatform fake(scriptOf({"", 0, 3, 0, 3, {}, ""}));
+  LogicOutcome outcome;
+  {
+    LogicRun run([&fake] { authorizeCommand(fake.platform(), fake.mainQueue()); },
+                 [&fake] {
+                   fake.releaseAll();
+                   fake.mainQueue().post([] { endRun(0); });
+                 });
+    fake.answerSpeech();
+    fake.answerMicrophone();
+    outcome = run.finish();
+  }
+  EXPECT_EQ(outcome.exitStatus, 0);
+  EXPECT_EQ(outcome.lines, Lines{statusLine("granted", "granted")});
+  EXPECT_EQ(fake.calls(),
+            (Lines{"speech.authorizationStatus", "speech.requestAuthorization", "speech.answer 3",
+                   "audio.authorizationStatus", "audio.requestAccess", "audio.answer 3",
+                   "speech.authorizationStatus", "audio.authorizationStatus"}));
 }
 
 }  // namespace

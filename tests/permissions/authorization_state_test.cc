@@ -4,8 +4,7 @@
 
 #include <string>
 
-#include "frame/output_capture.h"
-#include "permissions/fake_platform.h"
+#include "platform/fake_platform.h"
 
 namespace quorvane {
 namespace {
@@ -34,15 +33,18 @@ INSTANTIATE_TEST_SUITE_P(
                       Names{-1, "unknown", "unknown"}, Names{1 << 30, "unknown", "unknown"}));
 
 TEST(AuthorizationStateTest, AsksTheServiceAfreshEachTime) {
-  testing::FakePlatform fake(0, 0);
-  testing::standardOutputOf([&] {
-    EXPECT_EQ(speechState(fake.speech), "not-determined");
-    EXPECT_EQ(microphoneState(fake.audio), "not-determined");
-    fake.speech.setStatus(1);
-    fake.audio.setStatus(1);
-    EXPECT_EQ(speechState(fake.speech), "denied");
-    EXPECT_EQ(microphoneState(fake.audio), "restricted");
-  });
+  testing::FakeScript script;
+  script.speech.status = 0;
+  script.microphone.status = 0;
+  testing::FakePlatform fake(script);
+  platform::Platform& platform = fake.platform();
+  EXPECT_EQ(speechState(platform.speech), "not-determined");
+  EXPECT_EQ(microphoneState(platform.audio), "not-determined");
+  fake.setSpeechStatus(1);
+  fake.setMicrophoneStatus(1);
+  EXPECT_EQ(speechState(platform.speech), "denied");
+  EXPECT_EQ(microphoneState(platform.audio), "restricted");
+  EXPECT_EQ(fake.calls().size(), 4u);
 }
 
 }  // namespace

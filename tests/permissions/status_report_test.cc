@@ -5,17 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "frame/output_capture.h"
-#include "permissions/fake_platform.h"
+#include "support/logic_run.h"
 
 namespace quorvane {
 namespace {
 
-using ::quorvane::testing::ChildRun;
 using ::quorvane::testing::FakePlatform;
-using ::quorvane::testing::runInChild;
-using ::quorvane::testing::standardOutputOf;
-using ::quorvane::testing::tracedLines;
+using ::quorvane::testing::FakeScript;
+using ::quorvane::testing::linesWrittenBy;
+using ::quorvane::testing::LogicOutcome;
+using ::quorvane::testing::LogicRun;
 using Lines = std::vector<std::string>;
 
 std::string statusLine(const std::string& speech, const std::string& microphone) {
@@ -23,25 +22,35 @@ std::string statusLine(const std::string& speech, const std::string& microphone)
          "\",\"engine\":\"recognizer\"}";
 }
 
+const Lines kBothAsked = {"speech.authorizationStatus", "audio.authorizationStatus"};
+
 TEST(PrintStatusTest, WritesBothStatesAskedAfresh) {
-  FakePlatform fake(2, 2);
-  EXPECT_EQ(tracedLines(standardOutputOf([&] { printStatus(fake.platform); })),
-            (Lines{"asked speech", "asked microphone", statusLine("restricted", "denied")}));
-  fake.speech.setStatus(0);
-  fake.audio.setStatus(-1);
-  EXPECT_EQ(tracedLines(standardOutputOf([&] { printStatus(fake.platform); })),
-            (Lines{"asked speech", "asked microphone", statusLine("not-determined", "unknown")}));
+  FakeScript script;
+  script.speech.status = 2;
+  script.microphone.status = 2;
+  FakePlatform fake(script);
+  EXPECT_EQ(linesWrittenBy([&] { printStatus(fake.platform()); }),
+            Lines{statusLine("restricted", "denied")});
+  EXPECT_EQ(fake.calls(), kBothAsked);
+  fake.setSpeechStatus(0);
+  fake.setMicrophoneStatus(-1);
+  EXPECT_EQ(linesWrittenBy([&] { printStatus(fake.platform()); }),
+            Lines{statusLine("not-determined", "unknown")});
+  EXPECT_EQ(fake.calls().size(), 4u);
 }
 
 TEST(StatusCommandTest, WritesTheStatusAndEndsWithStatusZero) {
-  ChildRun run = runInChild([] {
-    FakePlatform fake(1, 3);
-    statusCommand(fake.platform);
-  });
-  EXPECT_EQ(run.exitStatus, 0) << "signal " << run.signal;
-  EXPECT_EQ(tracedLines(run.output),
-            (Lines{"asked speech", "asked microphone", statusLine("denied", "granted")}));
-  EXPECT_EQ(run.errors, "");
+  FakeScript script;
+  script.speech.status = 1;
+  FakePlatform fake(script);
+  LogicOutcome outcome;
+  {
+    LogicRun run([&fake] { statusCommand(fake.platform()); });
+    outcome = run.finish();
+  }
+  EXPECT_EQ(outcome.exitStatus, 0);
+  EXPECT_EQ(outcome.lines, Lines{statusLine("denied", "granted")});
+  EXPECT_EQ(fake.calls(), kBothAsked);
 }
 
 }  // namespace

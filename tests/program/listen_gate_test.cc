@@ -1,7 +1,7 @@
 // `listen` before its session: the locale argument, then the access gate.
 #include <string>
 
-#include "scripted/host_run.h"
+#include "support/logic_run.h"
 #include "support/run_grammar.h"
 
 namespace quorvane::testing {
@@ -23,13 +23,15 @@ class AcceptedLocale : public ::testing::TestWithParam<LocaleCase> {};
 // lookup, which shows the locale reached the speech service unchanged.
 TEST_P(AcceptedLocale, ReachesTheSpeechServiceUnchanged) {
   const std::string& locale = GetParam().argument;
-  Json scenario = sessionScenario();
-  scenario["recognizers"] = {{locale, {{"available", false}}}};
-  FinishedRun run = runToEnd(scenario, {"listen", locale});
+  FakeScript script;
+  script.recognizers = {{locale, {.available = false}}};
+  ProgramRun run(script, {"listen", locale});
+  LogicOutcome outcome = run.finish();
+  auto calls = run.fake().calls();
 
-  EXPECT_TRUE(ranAs(run.outcome, {"error"}, 1));
-  EXPECT_EQ(valueOf(run.outcome, "error", "code"), "language_unsupported");
-  EXPECT_NE(indexOf(run.calls, "speech.recognizer " + locale), -1) << describe(run.calls);
+  EXPECT_TRUE(ranAs(outcome, {"error"}, 1));
+  EXPECT_EQ(valueOf(outcome, "error", "code"), "language_unsupported");
+  EXPECT_NE(indexOf(calls, "speech.recognizer " + locale), -1) << describe(calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(Identifiers, AcceptedLocale,
@@ -42,16 +44,18 @@ class RejectedLocale : public ::testing::TestWithParam<LocaleCase> {};
 
 // Checked before anything else: neither authorization is even read.
 TEST_P(RejectedLocale, IsAnInvalidRequestEvenWithoutAuthorization) {
-  Json scenario = sessionScenario();
-  scenario["speech"] = {{"status", 0}};
-  scenario["microphone"] = {{"status", 0}};
-  FinishedRun run = runToEnd(scenario, {"listen", GetParam().argument});
+  FakeScript script;
+  script.speech.status = 0;
+  script.microphone.status = 0;
+  ProgramRun run(script, {"listen", GetParam().argument});
+  LogicOutcome outcome = run.finish();
+  auto calls = run.fake().calls();
 
-  EXPECT_TRUE(ranAs(run.outcome, {"error"}, 1));
-  EXPECT_EQ(valueOf(run.outcome, "error", "code"), "invalid_request");
-  EXPECT_EQ(indexOf(run.calls, "speech.authorizationStatus"), -1) << describe(run.calls);
-  EXPECT_EQ(indexOf(run.calls, "audio.authorizationStatus"), -1) << describe(run.calls);
-  EXPECT_EQ(indexOf(run.calls, "speech.recognizer "), -1) << describe(run.calls);
+  EXPECT_TRUE(ranAs(outcome, {"error"}, 1));
+  EXPECT_EQ(valueOf(outcome, "error", "code"), "invalid_request");
+  EXPECT_EQ(indexOf(calls, "speech.authorizationStatus"), -1) << describe(calls);
+  EXPECT_EQ(indexOf(calls, "audio.authorizationStatus"), -1) << describe(calls);
+  EXPECT_EQ(indexOf(calls, "speech.recognizer "), -1) << describe(calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -80,18 +84,18 @@ void PrintTo(const GateCase& c, std::ostream* os) { *os << c.name; }
 
 class ListenGate : public ::testing::TestWithParam<GateCase> {};
 
-// Standard input is closed from the start, and reading each authorization
-// takes a while: a control thread started before the gate decided would
-// write "cancelled" first.
+// The command input is closed from the start, and reading each
+// authorization takes a while: a control thread started before the gate
+// decided would write "cancelled" first.
 TEST_P(ListenGate, RefusesWithTheCodeOfWhatIsMissing) {
   const GateCase& c = GetParam();
-  Json scenario = sessionScenario();
-  scenario["speech"] = {{"status", c.speech}, {"statusDelayMs", 100}};
-  scenario["microphone"] = {{"status", c.microphone}, {"statusDelayMs", 100}};
-  ScriptedRun run(scenario, {"listen", "en-US"});
+  FakeScript script;
+  script.speech = {c.speech, 3, true, std::chrono::milliseconds(20)};
+  script.microphone = {c.microphone, 3, true, std::chrono::milliseconds(20)};
+  ProgramRun run(script, {"listen", "en-US"});
   run.closeInput();
-  ProcessOutcome outcome = run.finish();
-  auto calls = run.calls();
+  LogicOutcome outcome = run.finish();
+  auto calls = run.fake().calls();
 
   EXPECT_TRUE(ranAs(outcome, {"error"}, 1));
   EXPECT_EQ(valueOf(outcome, "error", "code"), c.code);
@@ -120,15 +124,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Without an argument the user's current locale is used, as it is.
 TEST(ListenLocale, DefaultsToTheCurrentLocale) {
-  Json scenario = sessionScenario();
-  scenario["currentLocale"] = "fr_CA";
-  scenario["recognizers"] = {{"fr_CA", {{"available", true}, {"onDevice", true}}}};
-  scenario["results"] = {resultStep("endAudio", 0, "bonjour", true)};
-  ScriptedRun run(scenario, {"listen"});
+  FakeScript script;
+  script.currentLocale = "fr_CA";
+  script.recognizers = {{"fr_CA", {}}};
+  ProgramRun run(script, {"listen"});
   ASSERT_TRUE(run.awaitMessage("ready"));
   run.write("stop\n");
-  ProcessOutcome outcome = run.finish();
-  auto calls = run.calls();
+  ASSERT_TRUE(run.fake().awaitCall("request.endAudio"));
+  run.fake().deliverResult("bonjour", true);
+  LogicOutcome outcome = run.finish();
+  auto calls = run.fake().calls();
 
   EXPECT_TRUE(ranAs(outcome, {"ready", "partial", "final", "done"}, 0));
   EXPECT_EQ(valueOf(outcome, "final", "text"), "bonjour");

@@ -4,7 +4,7 @@
 #include <tuple>
 
 #include "permissions/authorization_state.h"
-#include "scripted/host_run.h"
+#include "support/logic_run.h"
 #include "support/run_grammar.h"
 
 namespace quorvane::testing {
@@ -19,18 +19,19 @@ class StatusCommand : public ::testing::TestWithParam<std::tuple<int, int>> {};
 TEST_P(StatusCommand, NamesBothStatesWithoutAskingForEither) {
   auto [speech, microphone] = GetParam();
   // Answers that would show in the line, had anything been asked.
-  Json scenario = {
-      {"speech", {{"status", speech}, {"afterRequest", 3}, {"answerAtOnce", true}}},
-      {"microphone", {{"status", microphone}, {"afterRequest", 3}, {"answerAtOnce", true}}},
-  };
-  FinishedRun run = runToEnd(scenario, {"status"});
+  FakeScript script;
+  script.speech = {speech, 3, true};
+  script.microphone = {microphone, 3, true};
+  ProgramRun run(script, {"status"});
+  LogicOutcome outcome = run.finish();
+  auto calls = run.fake().calls();
 
-  EXPECT_TRUE(ranAs(run.outcome, {"status"}, 0));
-  EXPECT_EQ(valueOf(run.outcome, "status", "speech"), speechStateName(speech));
-  EXPECT_EQ(valueOf(run.outcome, "status", "microphone"), microphoneStateName(microphone));
-  EXPECT_EQ(countOf(run.calls, "speech.requestAuthorization"), 0) << describe(run.calls);
-  EXPECT_EQ(countOf(run.calls, "audio.requestAccess"), 0) << describe(run.calls);
-  EXPECT_EQ(indexOf(run.calls, "audio.makeEngine"), -1) << describe(run.calls);
+  EXPECT_TRUE(ranAs(outcome, {"status"}, 0));
+  EXPECT_EQ(valueOf(outcome, "status", "speech"), speechStateName(speech));
+  EXPECT_EQ(valueOf(outcome, "status", "microphone"), microphoneStateName(microphone));
+  EXPECT_EQ(countOf(calls, "speech.requestAuthorization"), 0) << describe(calls);
+  EXPECT_EQ(countOf(calls, "audio.requestAccess"), 0) << describe(calls);
+  EXPECT_EQ(indexOf(calls, "audio.makeEngine"), -1) << describe(calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(RawValues, StatusCommand,

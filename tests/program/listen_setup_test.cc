@@ -1,9 +1,11 @@
 // `listen` set-up failures: one "error" line, exit 1, no "ready"; when several
 // conditions fail at once, the first in set-up order names the error.
+#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
-#include "scripted/host_run.h"
+#include "support/logic_run.h"
 #include "support/run_grammar.h"
 
 namespace quorvane::testing {
@@ -11,7 +13,7 @@ namespace {
 
 struct SetupCase {
   std::string name;
-  std::vector<Json> changes;  // merged into the session scenario, in order
+  std::vector<std::function<void(FakeScript&)>> changes;  // made in order
   std::string code;
   std::vector<std::string> callsNotMade;
 };
@@ -23,30 +25,38 @@ class ListenSetup : public ::testing::TestWithParam<SetupCase> {};
 
 TEST_P(ListenSetup, FailsWithOneErrorBeforeReady) {
   const SetupCase& c = GetParam();
-  Json scenario = sessionScenario();
-  for (const Json& change : c.changes) scenario.merge_patch(change);
-  FinishedRun run = runToEnd(scenario, {"listen", "en-US"});
+  FakeScript script;
+  for (const auto& change : c.changes) change(script);
+  ProgramRun run(script, {"listen", "en-US"});
+  LogicOutcome outcome = run.finish();
+  auto calls = run.fake().calls();
 
-  EXPECT_TRUE(ranAs(run.outcome, {"error"}, 1));
-  EXPECT_EQ(valueOf(run.outcome, "error", "code"), c.code);
+  EXPECT_TRUE(ranAs(outcome, {"error"}, 1));
+  EXPECT_EQ(valueOf(outcome, "error", "code"), c.code);
   for (const auto& call : c.callsNotMade) {
-    EXPECT_EQ(indexOf(run.calls, call), -1) << call << "\n" << describe(run.calls);
+    EXPECT_EQ(indexOf(calls, call), -1) << call << "\n" << describe(calls);
   }
 }
 
-const Json kNoRecognizer = {{"recognizers", {{"en-US", nullptr}}}};
+using Change = std::function<void(FakeScript&)>;
 
-Json recognizer(bool available, bool onDevice) {
-  return {{"recognizers", {{"en-US", {{"available", available}, {"onDevice", onDevice}}}}}};
+const Change kNoRecognizer = [](FakeScript& s) { s.recognizers.clear(); };
+
+Change recognizer(bool available, bool onDevice) {
+  return [=](FakeScript& s) { s.recognizers = {{"en-US", {available, onDevice}}}; };
 }
 
-Json defaultRecognizer(bool available, bool onDevice) {
-  return {{"defaultRecognizer", {{"available", available}, {"onDevice", onDevice}}}};
+Change defaultRecognizer(bool available, bool onDevice) {
+  return [=](FakeScript& s) { s.defaultRecognizer = FakeRecognizer{available, onDevice}; };
 }
 
-Json sampleRate(Json rate) { return {{"sampleRate", rate}}; }
+Change sampleRate(double rate) {
+  return [=](FakeScript& s) { s.sampleRate = rate; };
+}
 
-const Json kEngineFails = {{"engineStarts", false}};
+const Change kEngineFails = [](FakeScript& s) { s.engineStarts = false; };
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 INSTANTIATE_TEST_SUITE_P(
     Conditions, ListenSetup,
@@ -80,11 +90,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 "microphone_unavailable",
                                 {"tap.install ", "engine.start"}},
                       SetupCase{"SampleRateNaN",
-                                {sampleRate("nan")},
+                                {sampleRate(kNaN)},
                                 "microphone_unavailable",
                                 {"tap.install ", "engine.start"}},
                       SetupCase{"SampleRateMinusInfinity",
-                                {sampleRate("-inf")},
+                                {sampleRate(-kInfinity)},
                                 "microphone_unavailable",
                                 {"tap.install ", "engine.start"}},
                       SetupCase{"EngineDoesNotStart", {kEngineFails}, "microphone_unavailable", {}},
@@ -93,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "language_unsupported",
                                 {"audio.makeEngine"}},
                       SetupCase{"UnavailableAndNotOnDevice",
-                                {recognizer(false, false), sampleRate("nan")},
+                                {recognizer(false, false), sampleRate(kNaN)},
                                 "language_unsupported",
                                 {"audio.makeEngine"}},
                       SetupCase{"NotOnDeviceAndNoMicrophone",
