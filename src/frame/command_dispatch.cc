@@ -4,7 +4,7 @@
 
 namespace quorvane {
 
-double maxSeconds = 0.0;
+std::atomic<double> maxSeconds = 0.0;
 std::vector<std::string> arguments;
 
 void dispatchCommand(int argc, const char* const* argv, const CommandRoutines& routines) {

@@ -1,14 +1,17 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace quorvane {
 
-// The time limit of a listening session, in seconds. Process-wide: written
-// once on the main thread before any other thread exists, then only read.
-extern double maxSeconds;
+// The time limit of a listening session, in seconds. Process-wide: the
+// product writes it once on the main thread before any other thread exists.
+// Atomic because a test process runs the program again and again, and a
+// session thread of the run before may still read it as the next run starts.
+extern std::atomic<double> maxSeconds;
 
 // The command line without the program name. Written with `maxSeconds`.
 extern std::vector<std::string> arguments;
