@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 #include <sphinxbase/ngram_model.h>
 
 namespace quorvane::platform::linux_backend {
@@ -28,6 +29,7 @@ namespace quorvane::platform::linux_backend {
   X(ps_seg_word)                           \
   X(ps_seg_frames)                         \
   X(ps_get_config)                         \
+  X(ps_get_feat)                           \
   X(ps_get_logmath)                        \
   X(ps_add_word)                           \
   X(ps_set_lm)                             \

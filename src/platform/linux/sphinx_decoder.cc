@@ -40,6 +40,14 @@ const DecoderSetting kTunedSettings[] = {
 // -fwdflatlw 10 too, 0.199 at 55 against 0.217 at 50 and 0.237 at 60.
 constexpr float kInitialLogEnergy = 55.0f;
 
+// How many frames of speech the starting cepstral mean counts as, with the
+// mean following the speech as it is heard. Word errors on the dev
+// sentences, at their level / 35 dB quieter: 146 / 182 of 668 at 30 frames,
+// 131 / 248 at 100, 121 / 313 at 200, 125 / 428 at 500 (PocketSphinx's
+// weight), 137 / 497 with the mean moved only at an utterance's end. 100 is
+// the lightest weight that costs no words at an ordinary level.
+constexpr int kCepstralMeanPriorFrames = 100;
+
 // The dictionary's silences and noises: <s>, </s>, <sil>, [NOISE], and
 // the ++NOISE++ spelling of older models.
 bool isFiller(const std::string& word) {
@@ -88,7 +96,9 @@ std::unique_ptr<SphinxDecoder> SphinxDecoder::load(const SphinxApi& api, const M
 }
 
 SphinxDecoder::SphinxDecoder(const SphinxApi& api, ps_decoder_s* decoder)
-    : api_(api), decoder_(decoder) {}
+    : api_(api),
+      decoder_(decoder),
+      cepstralMean_(api.ps_get_feat(decoder)->cmn_struct, kCepstralMeanPriorFrames) {}
 
 SphinxDecoder::~SphinxDecoder() { api_.ps_free(decoder_); }
 
@@ -98,6 +108,7 @@ bool SphinxDecoder::process(std::span<const std::int16_t> samples) {
   while (!samples.empty()) {
     std::size_t count = std::min(samples.size(), kPauseCheckSamples - samplesSincePauseCheck_);
     if (api_.ps_process_raw(decoder_, samples.data(), count, FALSE, FALSE) < 0) return false;
+    cepstralMean_.update();
     heardSamples_ += count;
     samplesSincePauseCheck_ += count;
     samples = samples.subspan(count);

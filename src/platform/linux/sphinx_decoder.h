@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/cepstral_mean_follower.h"
 #include "platform/linux/model_files.h"
 #include "platform/linux/text_formatter.h"
 
@@ -69,6 +70,7 @@ class SphinxDecoder {
 
   const SphinxApi& api_;
   ps_decoder_s* decoder_;
+  CepstralMeanFollower cepstralMean_;
   std::size_t samplesSincePauseCheck_ = 0;
   bool utteranceHasSpeech_ = false;
   std::size_t heardSamples_ = 0;
