@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/text_lines.h"
+
 namespace quorvane::testing {
 
 // Reads `fd` until end of input.
@@ -32,18 +34,6 @@ inline std::string readToEnd(int fd) {
       return text;
     }
   }
-}
-
-// The lines of `text`, without their line feeds; bytes after the last line
-// feed form one more line.
-inline std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t feed; (feed = text.find('\n', start)) != std::string::npos; start = feed + 1) {
-    lines.push_back(text.substr(start, feed - start));
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
 }
 
 // Everything written to file descriptor 1 while `action` runs. A thread

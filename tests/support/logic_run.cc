@@ -17,6 +17,7 @@
 #include "frame/process_output.h"
 #include "program.h"
 #include "support/run_grammar.h"
+#include "support/text_lines.h"
 
 namespace quorvane::testing {
 
@@ -25,16 +26,6 @@ using Json = nlohmann::json;
 namespace {
 
 constexpr auto kHungAfter = std::chrono::minutes(1);
-
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t feed; (feed = text.find('\n', start)) != std::string::npos; start = feed + 1) {
-    lines.push_back(text.substr(start, feed - start));
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
 
 long threadCount() {
   namespace fs = std::filesystem;
