@@ -96,6 +96,17 @@ class SphinxRecognizerTest : public ::testing::Test {
       : environment_(
             {{"XDG_DATA_HOME", dataHome_.path().string()}, {"XDG_DATA_DIRS", "/usr/share"}}) {}
 
+  ~SphinxRecognizerTest() override { waitForTaskThread(); }
+
+  // The task's thread frees its decoder as it ends; a test process that
+  // ended meanwhile would leave the leak checker half a decoder.
+  void waitForTaskThread() {
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (task_ && task_.use_count() > 1 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
   // Starts recognizing with the installed US English model.
   void startTask(const std::string& locale = "en-US") {
     std::shared_ptr<Recognizer> recognizer = speech_.recognizer(locale);
