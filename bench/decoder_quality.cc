@@ -3,7 +3,8 @@
 // the measuring tool behind the decoder's settings (bench/decoder_sweep.py
 // drives it).
 //
-//   quorvane_decoder_quality [-jobs N] [-name value ...] < paths
+//   quorvane_decoder_quality [-jobs N] [-at-last-word] [-closing-pause-ms N]
+//                            [-name value ...] < paths
 //
 // Reads the paths of 16 kHz mono 16-bit WAV files, one a line. The model
 // (the installed US English one, with the spoken commands, as the product
@@ -15,14 +16,22 @@
 // for each file, in order: path, CPU seconds of its decoding, audio
 // seconds, and the product's final text (line feeds written as "\n"),
 // separated by tabs; first a line "# load CPU s" with the model's loading.
+//
+// -at-last-word: the audio ends as the last word ends, as when "stop" is
+// said then (the word's end from the full decode, which runs first in a
+// child of its own); the full decode's text follows as a fifth column.
+// -closing-pause-ms: the pause the decoder hears after audio that ends
+// inside speech, instead of its own.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,11 +80,24 @@ std::vector<std::int16_t> readWav(const std::string& path) {
   return {};
 }
 
-// What the product's final text would be for this audio.
-std::string decodedText(SphinxDecoder& decoder, const std::vector<std::int16_t>& speech) {
+struct Options {
+  std::size_t jobs = 1;
+  bool atLastWord = false;
+  std::optional<std::size_t> closingPauseSamples;
+  std::vector<DecoderSetting> overrides;
+};
+
+std::vector<std::int16_t> sessionAudio(const std::vector<std::int16_t>& speech) {
   std::vector<std::int16_t> audio(static_cast<std::size_t>(kLeadSilence * kRate), 0);
   audio.insert(audio.end(), speech.begin(), speech.end());
   audio.resize(audio.size() + static_cast<std::size_t>(kTrailSilence * kRate), 0);
+  return audio;
+}
+
+// What the product's final text would be for this audio; `lastWordEnd`
+// gets the sample after the last word that is not a filler.
+std::string decodedText(SphinxDecoder& decoder, const std::vector<std::int16_t>& audio,
+                        std::size_t* lastWordEnd = nullptr) {
   // In buffers of 100 ms, as captured audio comes.
   for (std::size_t at = 0; at < audio.size(); at += kRate / 10) {
     std::size_t count = std::min<std::size_t>(kRate / 10, audio.size() - at);
@@ -87,6 +109,14 @@ std::string decodedText(SphinxDecoder& decoder, const std::vector<std::int16_t>&
   options.heardFrames = decoder.heardFrames();
   std::optional<std::vector<RecognizedWord>> words = decoder.finish();
   if (!words) return "<failed>";
+  if (lastWordEnd != nullptr) {
+    *lastWordEnd = 0;
+    for (const RecognizedWord& word : *words) {
+      if (!word.isFiller) {
+        *lastWordEnd = static_cast<std::size_t>(word.endFrame + 1) * (kRate / kFramesPerSecond);
+      }
+    }
+  }
   std::string text;
   for (char c : formatText(*words, options))
     text += c == '\n' ? std::string("\\n") : std::string(1, c);
@@ -105,20 +135,67 @@ struct Outcome {
   std::string text;
 };
 
-Child startChild(SphinxDecoder& decoder, const std::string& path, std::size_t index) {
+void writeAll(int fd, const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    ssize_t written = ::write(fd, text.data() + at, text.size() - at);
+    if (written <= 0) break;
+    at += static_cast<std::size_t>(written);
+  }
+}
+
+std::string readAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t count; (count = ::read(fd, buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+  ::close(fd);
+  return text;
+}
+
+// The full decode's text and its last word's end, from a child of the
+// loaded decoder (the caller's copy stays fresh).
+std::string fullDecode(SphinxDecoder& decoder, const std::vector<std::int16_t>& audio,
+                       std::size_t& lastWordEnd) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return "<failed>";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(pipeEnds[0]);
+    std::size_t end = 0;
+    std::string text = decodedText(decoder, audio, &end);
+    writeAll(pipeEnds[1], std::to_string(end) + "\t" + text);
+    ::_exit(0);
+  }
+  ::close(pipeEnds[1]);
+  std::string line = readAll(pipeEnds[0]);
+  ::waitpid(pid, nullptr, 0);
+  std::size_t tab = line.find('\t');
+  if (tab == std::string::npos) return "<crashed>";
+  lastWordEnd = std::stoul(line.substr(0, tab));
+  return line.substr(tab + 1);
+}
+
+Child startChild(SphinxDecoder& decoder, const Options& options, const std::string& path,
+                 std::size_t index) {
   int pipeEnds[2];
   if (::pipe(pipeEnds) != 0) return {};
   pid_t pid = ::fork();
   if (pid == 0) {
     ::close(pipeEnds[0]);
     std::vector<std::int16_t> speech = readWav(path);
-    std::string text = speech.empty() ? "<unreadable>" : decodedText(decoder, speech);
-    std::string line = std::to_string(speech.size()) + "\t" + text;
-    for (std::size_t at = 0; at < line.size();) {
-      ssize_t written = ::write(pipeEnds[1], line.data() + at, line.size() - at);
-      if (written <= 0) break;
-      at += static_cast<std::size_t>(written);
+    std::vector<std::int16_t> audio = sessionAudio(speech);
+    std::string full;
+    if (options.atLastWord && !speech.empty()) {
+      std::size_t lastWordEnd = audio.size();
+      full = fullDecode(decoder, audio, lastWordEnd);
+      audio.resize(std::min(audio.size(), lastWordEnd));
     }
+    if (options.closingPauseSamples) decoder.setClosingPauseSamples(*options.closingPauseSamples);
+    std::string text = speech.empty() ? "<unreadable>" : decodedText(decoder, audio);
+    std::string line = std::to_string(speech.size()) + "\t" + text;
+    if (options.atLastWord) line += "\t" + full;
+    writeAll(pipeEnds[1], line);
     ::_exit(0);
   }
   ::close(pipeEnds[1]);
@@ -127,12 +204,7 @@ Child startChild(SphinxDecoder& decoder, const std::string& path, std::size_t in
 
 Outcome finishChild(const Child& child) {
   Outcome outcome;
-  std::string line;
-  char buffer[4096];
-  for (ssize_t count; (count = ::read(child.output, buffer, sizeof buffer)) > 0;) {
-    line.append(buffer, static_cast<std::size_t>(count));
-  }
-  ::close(child.output);
+  std::string line = readAll(child.output);
   int status = 0;
   rusage usage{};
   ::wait4(child.pid, &status, 0, &usage);
@@ -158,17 +230,27 @@ double processCpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::size_t jobs = 1;
-  std::vector<DecoderSetting> overrides;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "-jobs") == 0) {
-      jobs = std::max(1, std::atoi(argv[i + 1]));
+  Options options;
+  int i = 1;
+  for (; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-at-last-word") == 0) {
+      options.atLastWord = true;
+    } else if (i + 1 == argc) {
+      break;
+    } else if (std::strcmp(argv[i], "-jobs") == 0) {
+      options.jobs = std::max(1, std::atoi(argv[++i]));
+    } else if (std::strcmp(argv[i], "-closing-pause-ms") == 0) {
+      options.closingPauseSamples = static_cast<std::size_t>(std::atoi(argv[++i])) * kRate / 1000;
     } else {
-      overrides.push_back({argv[i], argv[i + 1]});
+      options.overrides.push_back({argv[i], argv[i + 1]});
+      ++i;
     }
   }
-  if (argc % 2 == 0) {
-    std::fprintf(stderr, "usage: %s [-jobs N] [-name value ...] < paths\n", argv[0]);
+  if (i != argc) {
+    std::fprintf(stderr,
+                 "usage: %s [-jobs N] [-at-last-word] [-closing-pause-ms N] [-name value ...]"
+                 " < paths\n",
+                 argv[0]);
     return 2;
   }
   const SphinxApi* api = sphinxApi();
@@ -177,7 +259,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "PocketSphinx or its US English model is missing\n");
     return 1;
   }
-  std::unique_ptr<SphinxDecoder> decoder = SphinxDecoder::load(*api, *model, overrides);
+  std::unique_ptr<SphinxDecoder> decoder = SphinxDecoder::load(*api, *model, options.overrides);
   if (!decoder) {
     std::fprintf(stderr, "PocketSphinx refused the settings\n");
     return 1;
@@ -195,8 +277,8 @@ int main(int argc, char** argv) {
   std::size_t printed = 0;
   std::vector<bool> done(paths.size(), false);
   while (printed < paths.size()) {
-    while (running.size() < jobs && next < paths.size()) {
-      running.push_back(startChild(*decoder, paths[next], next));
+    while (running.size() < options.jobs && next < paths.size()) {
+      running.push_back(startChild(*decoder, options, paths[next], next));
       ++next;
     }
     // The oldest child first: outcomes come out in order.

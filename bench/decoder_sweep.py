@@ -13,6 +13,7 @@ decoding CPU stays within the budget; rounds repeat until nothing changes.
     python3 bench/decoder_sweep.py                 # the whole sweep
     python3 bench/decoder_sweep.py --try -bestpathlw 15 -lw 8
     python3 bench/decoder_sweep.py --files test    # test set, to report only
+    python3 bench/decoder_sweep.py --closing-pause 0,100,200   # "stop" at the last word
 
 The settings given with --try are measured once next to the starting point
 (the decoder's own settings). Results are kept in /tmp/quorvane-sweep.json,
@@ -132,6 +133,38 @@ def measure(settings, files, jobs, cache):
     return result
 
 
+def words_of(text):
+    return [w for w in (w.strip(".,?!:;") for w in text.lower().split()) if w]
+
+
+def closing_pauses(lengths_ms, files, jobs):
+    """Audio cut as the last word ends, as when "stop" is said then, next
+    to the full decode of the same file: for each length of the pause the
+    decoder hears before it finishes, the words unlike the full decode's
+    (edit distance), the word errors added, and the CPU per file of both
+    decodes. LibriVox recordings are counted apart."""
+    print("| closing pause | files | words unlike the full decode | word errors added |"
+          " CPU s per file |\n|---|---|---|---|---|")
+    for ms in lengths_ms:
+        args = [str(TOOL), "-jobs", str(jobs), "-at-last-word", "-closing-pause-ms", str(ms)]
+        out = subprocess.run(args, input="\n".join(str(f) for f, _, _ in files), text=True,
+                             capture_output=True, check=True).stdout.splitlines()
+        rows = [line.split("\t") for line in out if not line.startswith("#")]
+        groups = {}
+        for (_, item, voice), (_, cpu_s, _, cut, full) in zip(files, rows):
+            g = groups.setdefault("LibriVox" if voice == "librivox" else "synthetic",
+                                  {"unlike": 0, "added": 0, "words": 0, "cpu": 0.0, "files": 0})
+            g["unlike"] += tm.distance(words_of(full), words_of(cut))
+            g["words"] += len(words_of(full))
+            g["added"] += (tq.score(item, cut.replace("\\n", "\n"))["word_errors"]
+                           - tq.score(item, full.replace("\\n", "\n"))["word_errors"])
+            g["cpu"] += float(cpu_s)
+            g["files"] += 1
+        for name, g in groups.items():
+            print(f"| {ms} ms | {name}: {g['files']} | {g['unlike']} of {g['words']} | {g['added']} |"
+                  f" {g['cpu'] / g['files']:.3f} |", flush=True)
+
+
 def row(label, r, base):
     extra = f" | LibriVox {r['librivox_wer']:.3f}" if "librivox_wer" in r else ""
     return (f"| {label} | {r['wer']:.3f} ({r['errors']}/{r['words']}) | {r['fer']:.3f} | "
@@ -183,6 +216,8 @@ def main():
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--rounds", type=int, default=2, help="rounds at most (default 2)")
     parser.add_argument("--settings", help="comma-separated settings to sweep, in order")
+    parser.add_argument("--closing-pause", help="comma-separated lengths in ms: measure a"
+                        " \"stop\" as the last word ends with each")
     parser.add_argument("--try", dest="trial", nargs=argparse.REMAINDER,
                         help="measure these settings (-name value ...) next to the start")
     options = parser.parse_args()
@@ -192,7 +227,9 @@ def main():
     started = time.time()
     audio = sum(tq.core.read_pcm(f).__len__() for f, _, _ in files) / tq.FRAME_BYTES / tq.RATE
     print(f"{options.files} set: {len(files)} files, {audio:.0f} s of audio")
-    if options.trial is not None:
+    if options.closing_pause:
+        closing_pauses([int(x) for x in options.closing_pause.split(",")], files, options.jobs)
+    elif options.trial is not None:
         base = measure({}, files, options.jobs, cache)
         trial = dict(zip(options.trial[::2], options.trial[1::2]))
         print("| setting | WER | FER | CPU s / audio s | CPU vs start |\n|---|---|---|---|---|")

@@ -54,14 +54,23 @@ class SphinxDecoder {
   int heardFrames() const;
 
   // Finishes the current utterance; all the words, or none when
-  // PocketSphinx fails. Nothing may be processed after it.
+  // PocketSphinx fails. Nothing may be processed after it. Audio that ends
+  // inside speech (a "stop" said as the last word ends) is first followed
+  // by a short pause of the room's own quiet, so that the last word is
+  // decided as it would be with the silence after it.
   std::optional<std::vector<RecognizedWord>> finish();
+
+  // How long that pause is: for measuring other lengths offline.
+  void setClosingPauseSamples(std::size_t samples) { closingPauseSamples_ = samples; }
 
  private:
   SphinxDecoder(const SphinxApi& api, ps_decoder_s* decoder);
 
   // Ends the utterance if the speaker has paused.
   bool checkForPause();
+  // Decodes the quietest 20 ms of the last seconds again and again, for
+  // `closingPauseSamples_`.
+  bool decodeClosingPause();
   bool endUtterance();
   // The current utterance's best guess so far, or its result once ended.
   void appendHypothesis(std::vector<RecognizedWord>& words) const;
@@ -75,6 +84,10 @@ class SphinxDecoder {
   bool utteranceHasSpeech_ = false;
   std::size_t heardSamples_ = 0;
   std::vector<RecognizedWord> finishedWords_;
+  std::size_t closingPauseSamples_;
+  // The last seconds of audio, a ring written at `recentNext_`.
+  std::vector<std::int16_t> recent_;
+  std::size_t recentNext_ = 0;
 };
 
 }  // namespace quorvane::platform::linux_backend

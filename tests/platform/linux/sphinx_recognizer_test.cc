@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -136,6 +137,18 @@ class SphinxRecognizerTest : public ::testing::Test {
     audio.join();
   }
 
+  // The final text of a new task that hears `samples`, then their end.
+  std::string finalTextOf(const std::vector<std::int16_t>& samples) {
+    waitForTaskThread();
+    deliveries_.clear();
+    startTask();
+    append(samples);
+    request_->endAudio();
+    if (!mainQueue_.runUntil([&] { return received(true); })) return "<no final result>";
+    const Delivery& last = deliveries_.back();
+    return last.result ? last.result->text : "<error>";
+  }
+
   bool received(bool final) const {
     for (const auto& delivery : deliveries_) {
       if (delivery.hasError || (delivery.result && delivery.result->isFinal == final)) return true;
@@ -193,6 +206,19 @@ TEST_F(SphinxRecognizerTest, UtterancesAfterPausesAddUp) {
   EXPECT_EQ(final.result->text.find("  "), std::string::npos);
   // The request did not ask for punctuation: the pause ends no sentence.
   EXPECT_EQ(final.result->text.find_first_of(".?!"), std::string::npos) << final.result->text;
+}
+
+// "stop" said as the last word ends: the audio stops inside the word's
+// last sounds, and the word is still decided as with the pause after it.
+// Without that pause, this sentence ended "when I get too old".
+TEST_F(SphinxRecognizerTest, AudioEndingAsTheLastWordEndsKeepsTheWordsOfAPause) {
+  SpeechSample speech = synthesizeSpeech("i will call you when i get home", dataHome_.path());
+  std::vector<std::int16_t> cut = speech.samples;
+  while (!cut.empty() && std::abs(cut.back()) < 100) cut.pop_back();  // about -50 dBFS
+  ASSERT_LT(cut.size(), speech.samples.size() - 16000);
+
+  std::string withPause = finalTextOf(speech.samples);
+  EXPECT_EQ(finalTextOf(cut), withPause);
 }
 
 // The commands are English: another language's model searches with its own
