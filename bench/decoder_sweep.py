@@ -104,6 +104,23 @@ def dev_files(set_name, every):
     return files
 
 
+def with_noise_floor(files, volume):
+    """Copies of the files with white noise under them (sox synth at this
+    amplitude; 0.002 leaves the pauses at about -59 dBFS, near the LibriVox
+    recordings' -58): a microphone's pauses instead of digital silence."""
+    folder = AUDIO / f"floor-{volume:g}"
+    folder.mkdir(parents=True, exist_ok=True)
+    noisy = []
+    for path, item, voice in files:
+        out = folder / Path(path).name
+        if not out.exists():
+            subprocess.run(["sox", "-m", "-v", "1", str(path), "-v", "1",
+                            f"|sox {path} -p synth whitenoise vol {volume:g}", str(out)],
+                           check=True, stderr=subprocess.DEVNULL)
+        noisy.append((out, item, voice))
+    return noisy
+
+
 def measure(settings, files, jobs, cache):
     """WER, FER and decoding CPU per audio second with these settings."""
     key = json.dumps([TOOL.stat().st_mtime_ns, sorted(settings.items()),
@@ -218,12 +235,16 @@ def main():
     parser.add_argument("--settings", help="comma-separated settings to sweep, in order")
     parser.add_argument("--closing-pause", help="comma-separated lengths in ms: measure a"
                         " \"stop\" as the last word ends with each")
+    parser.add_argument("--noise-floor", type=float,
+                        help="white noise of this amplitude under every file (0.002: -59 dBFS)")
     parser.add_argument("--try", dest="trial", nargs=argparse.REMAINDER,
                         help="measure these settings (-name value ...) next to the start")
     options = parser.parse_args()
     cache = json.loads(CACHE.read_text()) if CACHE.exists() else {}
     write_feature_params(55)
     files = dev_files(options.files, options.every)
+    if options.noise_floor:
+        files = with_noise_floor(files, options.noise_floor)
     started = time.time()
     audio = sum(tq.core.read_pcm(f).__len__() for f, _, _ in files) / tq.FRAME_BYTES / tq.RATE
     print(f"{options.files} set: {len(files)} files, {audio:.0f} s of audio")
