@@ -117,10 +117,15 @@ ngram_model_t* withCommands(const SphinxApi& api, ps_decoder_t* decoder, ngram_m
   char commandsName[] = "commands";
   char* names[] = {generalName, commandsName};
   const float weights[] = {1.0f - kCommandWeight, kCommandWeight};
-  // On success the set owns both models.
+  // The set keeps references of its own to both models: ours go, or the
+  // models outlive the decoder.
   ngram_model_t* combined =
       api.ngram_model_set_init(api.ps_get_config(decoder), models, names, weights, 2);
-  if (combined != nullptr) return combined;
+  if (combined != nullptr) {
+    api.ngram_model_free(general);
+    api.ngram_model_free(commands);
+    return combined;
+  }
   api.ngram_model_free(commands);
   return general;
 }

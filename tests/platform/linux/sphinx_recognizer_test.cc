@@ -99,8 +99,9 @@ class SphinxRecognizerTest : public ::testing::Test {
 
   ~SphinxRecognizerTest() override { waitForTaskThread(); }
 
-  // The task's thread frees its decoder as it ends; a test process that
-  // ended meanwhile would leave the leak checker half a decoder.
+  // The task's thread frees its decoder as it ends. Waiting for it lets the
+  // leak checker see what a freed decoder leaves behind (once, both
+  // language models), rather than a decoder still in use.
   void waitForTaskThread() {
     auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (task_ && task_.use_count() > 1 && std::chrono::steady_clock::now() < deadline) {
