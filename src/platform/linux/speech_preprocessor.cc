@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/linux/frame_energy.h"
+
 namespace quorvane::platform::linux_backend {
 
 SpeechPreprocessor::SpeechPreprocessor()
@@ -41,13 +43,7 @@ void SpeechPreprocessor::finish(std::vector<std::int16_t>& samples) {
 }
 
 bool SpeechPreprocessor::noisy(const std::int16_t* frame) {
-  // About its mean: a DC offset is no noise.
-  double mean = 0;
-  for (std::size_t i = 0; i < kFrameSamples; ++i) mean += frame[i];
-  mean /= kFrameSamples;
-  double energy = 0;
-  for (std::size_t i = 0; i < kFrameSamples; ++i) energy += (frame[i] - mean) * (frame[i] - mean);
-  energy /= kFrameSamples * 32768.0 * 32768.0;
+  const double energy = energyAboutMean({frame, kFrameSamples}) / (32768.0 * 32768.0);
   levels_.push_back(10.0 * std::log10(energy + 1e-12));
   if (levels_.size() > kNoiseWindowFrames) levels_.pop_front();
   // Speech from the first moment holds no pause to tell the noise by.

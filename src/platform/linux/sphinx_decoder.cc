@@ -4,6 +4,7 @@
 
 #include "platform/linux/dictation_language_model.h"
 #include "platform/linux/dictionary_text.h"
+#include "platform/linux/frame_energy.h"
 #include "platform/linux/initial_cepstral_mean.h"
 #include "platform/linux/sphinx_api.h"
 
@@ -112,7 +113,7 @@ SphinxDecoder::SphinxDecoder(const SphinxApi& api, ps_decoder_s* decoder)
       decoder_(decoder),
       cepstralMean_(api.ps_get_feat(decoder)->cmn_struct, kCepstralMeanPriorFrames),
       closingPauseSamples_(kClosingPauseSamples) {
-  recent_.reserve(kRecentSamples);
+  recent_.reserve(2 * kRecentSamples);
 }
 
 SphinxDecoder::~SphinxDecoder() { api_.ps_free(decoder_); }
@@ -124,13 +125,10 @@ bool SphinxDecoder::process(std::span<const std::int16_t> samples) {
     std::size_t count = std::min(samples.size(), kPauseCheckSamples - samplesSincePauseCheck_);
     if (api_.ps_process_raw(decoder_, samples.data(), count, FALSE, FALSE) < 0) return false;
     cepstralMean_.update();
-    for (std::int16_t sample : samples.first(count)) {
-      if (recent_.size() < kRecentSamples) {
-        recent_.push_back(sample);
-      } else {
-        recent_[recentNext_] = sample;
-      }
-      recentNext_ = (recentNext_ + 1) % kRecentSamples;
+    recent_.insert(recent_.end(), samples.begin(), samples.begin() + count);
+    // Trimmed now and then rather than at every buffer.
+    if (recent_.size() > 2 * kRecentSamples) {
+      recent_.erase(recent_.begin(), recent_.end() - kRecentSamples);
     }
     heardSamples_ += count;
     samplesSincePauseCheck_ += count;
@@ -168,24 +166,21 @@ std::optional<std::vector<RecognizedWord>> SphinxDecoder::finish() {
   // Cut off inside speech, the search would have to end the utterance on
   // the last frame it has, in the middle of the last word's sounds.
   if (utteranceHasSpeech_ && !decodeClosingPause()) return std::nullopt;
-  if (samplesSincePauseCheck_ > 0 && !checkForPause()) return std::nullopt;
   if (!endUtterance()) return std::nullopt;
   return finishedWords_;
 }
 
 bool SphinxDecoder::decodeClosingPause() {
-  // The block with the least energy about its mean; a DC offset stays in,
-  // as the microphone has it.
+  // The block with the least energy about its mean; its DC offset is
+  // repeated with it, as the microphone has it.
+  std::span<const std::int16_t> last(recent_);
+  if (last.size() > kRecentSamples) last = last.last(kRecentSamples);
   std::span<const std::int16_t> quietest;
   double least = 0;
-  for (std::size_t start = 0; start + kQuietBlockSamples <= recent_.size();
+  for (std::size_t start = 0; start + kQuietBlockSamples <= last.size();
        start += kQuietBlockSamples) {
-    std::span<const std::int16_t> block(recent_.data() + start, kQuietBlockSamples);
-    double mean = 0;
-    for (std::int16_t sample : block) mean += sample;
-    mean /= kQuietBlockSamples;
-    double energy = 0;
-    for (std::int16_t sample : block) energy += (sample - mean) * (sample - mean);
+    std::span<const std::int16_t> block = last.subspan(start, kQuietBlockSamples);
+    const double energy = energyAboutMean(block);
     if (quietest.empty() || energy < least) {
       quietest = block;
       least = energy;

@@ -85,9 +85,8 @@ class SphinxDecoder {
   std::size_t heardSamples_ = 0;
   std::vector<RecognizedWord> finishedWords_;
   std::size_t closingPauseSamples_;
-  // The last seconds of audio, a ring written at `recentNext_`.
+  // At least the last seconds of audio, the newest last.
   std::vector<std::int16_t> recent_;
-  std::size_t recentNext_ = 0;
 };
 
 }  // namespace quorvane::platform::linux_backend
