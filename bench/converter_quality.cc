@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/model_files.h"
-#include "platform/linux/speech_format_converter.h"
+#include "platform/linux/pocketsphinx/model_files.h"
+#include "platform/linux/pocketsphinx/sphinx_api.h"
+#include "platform/linux/pocketsphinx/sphinx_decoder.h"
+#include "platform/linux/speech/speech_format_converter.h"
 #include "platform/linux/speech_samples.h"
-#include "platform/linux/sphinx_api.h"
-#include "platform/linux/sphinx_decoder.h"
 
 namespace {
 

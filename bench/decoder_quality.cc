@@ -35,10 +35,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/model_files.h"
-#include "platform/linux/sphinx_api.h"
-#include "platform/linux/sphinx_decoder.h"
-#include "platform/linux/text_formatter.h"
+#include "platform/linux/pocketsphinx/model_files.h"
+#include "platform/linux/pocketsphinx/sphinx_api.h"
+#include "platform/linux/pocketsphinx/sphinx_decoder.h"
+#include "platform/linux/speech/text_formatter.h"
 
 namespace {
 

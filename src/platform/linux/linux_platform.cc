@@ -1,8 +1,8 @@
 #include "platform/linux/linux_platform.h"
 
+#include "platform/linux/capture/pulse_audio_service.h"
 #include "platform/linux/linux_system_info.h"
-#include "platform/linux/pulse_audio_service.h"
-#include "platform/linux/sphinx_speech_service.h"
+#include "platform/linux/pocketsphinx/sphinx_speech_service.h"
 
 namespace quorvane::platform::linux_backend {
 

@@ -1,6 +1,6 @@
 #include "platform/linux/linux_system_info.h"
 
-#include "platform/linux/user_locale.h"
+#include "platform/linux/process/user_locale.h"
 
 namespace quorvane::platform::linux_backend {
 

@@ -1,0 +1,260 @@
+#include "platform/linux/speech/text_formatter.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/linux/speech/spoken_numbers.h"
+
+namespace quorvane::platform::linux_backend {
+namespace {
+
+// A silence this long between two words ends a sentence. Measured on
+// dictation read by synthetic voices: pauses between sentences left at
+// least 0.85 s between words, thinking pauses inside a sentence at most
+// 0.55 s (see the README's Performance section).
+constexpr int kSentencePauseFrames = 60;
+
+// A command word followed by a pause this long was said as a mark, whatever
+// follows: speakers pause after a mark, not inside a phrase.
+constexpr int kMarkPauseFrames = 25;
+
+// A word as spoken: the dictionary's spelling without its variant number.
+struct SpokenWord {
+  std::string text;
+  int startFrame;
+  int endFrame;
+};
+
+enum class PieceKind { kWord, kMark, kLineBreak };
+
+// One piece of the written text.
+struct Piece {
+  PieceKind kind;
+  std::string text;
+  int startFrame = 0;
+  int endFrame = 0;
+};
+
+struct SpokenCommand {
+  std::array<std::string_view, 2> words;  // the second empty for one word
+  PieceKind kind;
+  std::string_view text;
+};
+
+constexpr std::array<SpokenCommand, 11> kCommands{{
+    {{"comma", ""}, PieceKind::kMark, ","},
+    {{"period", ""}, PieceKind::kMark, "."},
+    {{"full", "stop"}, PieceKind::kMark, "."},
+    {{"question", "mark"}, PieceKind::kMark, "?"},
+    {{"exclamation", "mark"}, PieceKind::kMark, "!"},
+    {{"exclamation", "point"}, PieceKind::kMark, "!"},
+    {{"colon", ""}, PieceKind::kMark, ":"},
+    {{"semicolon", ""}, PieceKind::kMark, ";"},
+    {{"semi", "colon"}, PieceKind::kMark, ";"},
+    {{"new", "line"}, PieceKind::kLineBreak, "\n"},
+    {{"new", "paragraph"}, PieceKind::kLineBreak, "\n\n"},
+}};
+
+// Words before a command word that make it a noun: "the period of time",
+// "a comma separated list", "the trial period".
+constexpr std::array<std::string_view, 34> kNounMakers{
+    "a",       "an",    "the",     "this",   "that",    "these",      "those",    "each",  "every",
+    "another", "any",   "no",      "its",    "his",     "her",        "their",    "our",   "my",
+    "your",    "first", "second",  "third",  "last",    "next",       "same",     "grace", "trial",
+    "waiting", "time",  "billing", "notice", "cooling", "transition", "reporting"};
+
+// Words after a command word, without a pause, that bind it into a phrase
+// ("a difficult period for the family", "a colon between the hours"): a
+// sentence rarely starts with them.
+constexpr std::array<std::string_view, 22> kPhraseFollowers{
+    "of",    "for",    "between", "in",        "at",     "on",        "with",      "from",
+    "after", "before", "during",  "that",      "which",  "separated", "delimited", "splice",
+    "key",   "sign",   "symbol",  "character", "cancer", "marks"};
+
+// Sentences opening with these are questions.
+constexpr std::array<std::string_view, 35> kQuestionOpeners{
+    "what",  "who",     "whom",   "whose",  "which",    "why",      "how",    "where",    "is",
+    "are",   "am",      "was",    "were",   "do",       "does",     "did",    "can",      "could",
+    "would", "will",    "shall",  "should", "may",      "isn't",    "aren't", "wasn't",   "weren't",
+    "don't", "doesn't", "didn't", "can't",  "couldn't", "wouldn't", "won't",  "shouldn't"};
+
+template <std::size_t N>
+bool isOneOf(std::string_view word, const std::array<std::string_view, N>& list) {
+  return std::find(list.begin(), list.end(), word) != list.end();
+}
+
+// The dictionary's spelling without a variant number: "read(2)" is "read".
+std::string spellingOf(const RecognizedWord& word) {
+  std::string text = word.spelling;
+  std::size_t open = text.find('(');
+  if (open != std::string::npos && open > 0 && text.back() == ')') text.erase(open);
+  return text;
+}
+
+// The real words, without variant numbers; a hyphenated number
+// ("twenty-first") or command ("semi-colon") is taken apart so that its
+// words read like spoken ones. Other hyphenated words stay whole.
+std::vector<SpokenWord> spokenWords(std::span<const RecognizedWord> words) {
+  std::vector<SpokenWord> spoken;
+  for (const RecognizedWord& word : words) {
+    if (word.isFiller) continue;
+    std::string text = spellingOf(word);
+    if (text.empty()) continue;
+    std::size_t hyphen = text.find('-');
+    std::string first = text.substr(0, hyphen);
+    std::string second = hyphen == std::string::npos ? "" : text.substr(hyphen + 1);
+    bool splits = !second.empty() && second.find('-') == std::string::npos &&
+                  ((isNumberWord(first) && isNumberWord(second)) ||
+                   std::any_of(kCommands.begin(), kCommands.end(), [&](const SpokenCommand& c) {
+                     return c.words[0] == first && c.words[1] == second;
+                   }));
+    if (splits) {
+      spoken.push_back({first, word.startFrame, word.endFrame});
+      spoken.push_back({second, word.startFrame, word.endFrame});
+    } else {
+      spoken.push_back({text, word.startFrame, word.endFrame});
+    }
+  }
+  return spoken;
+}
+
+int pauseBetween(const SpokenWord& before, const SpokenWord& after) {
+  return after.startFrame - before.endFrame - 1;
+}
+
+// The command spoken from words[start] on, if any.
+const SpokenCommand* commandAt(const std::vector<SpokenWord>& words, std::size_t start) {
+  for (const SpokenCommand& command : kCommands) {
+    if (words[start].text != command.words[0]) continue;
+    if (command.words[1].empty()) return &command;
+    if (start + 1 < words.size() && words[start + 1].text == command.words[1]) return &command;
+  }
+  return nullptr;
+}
+
+// Whether the command word(s) at words[start, end) were said as a mark
+// rather than as part of a phrase. A mark follows a word of its own, and is
+// said with a pause after it or ends the text; without a pause, the words
+// around it decide.
+bool isSpokenMark(const std::vector<SpokenWord>& words, std::size_t start, std::size_t end,
+                  const std::vector<Piece>& written) {
+  if (written.empty() || written.back().kind == PieceKind::kLineBreak) return false;
+  if (start > 0 && isOneOf(words[start - 1].text, kNounMakers)) return false;
+  if (end == words.size()) return true;
+  if (pauseBetween(words[end - 1], words[end]) >= kMarkPauseFrames) return true;
+  return !isOneOf(words[end].text, kPhraseFollowers);
+}
+
+// The words as written pieces: marks for spoken punctuation, digits for
+// numbers.
+std::vector<Piece> writtenPieces(const std::vector<SpokenWord>& words) {
+  std::vector<std::string> texts;
+  for (const SpokenWord& word : words) texts.push_back(word.text);
+  std::vector<Piece> pieces;
+  for (std::size_t at = 0; at < words.size();) {
+    if (const SpokenCommand* command = commandAt(words, at)) {
+      std::size_t end = at + (command->words[1].empty() ? 1 : 2);
+      if (isSpokenMark(words, at, end, pieces)) {
+        pieces.push_back({command->kind, std::string(command->text)});
+        at = end;
+        continue;
+      }
+    }
+    if (std::optional<SpokenNumber> number = readSpokenNumber(texts, at)) {
+      pieces.push_back({PieceKind::kWord, number->text, words[at].startFrame,
+                        words[at + number->length - 1].endFrame});
+      at += number->length;
+      continue;
+    }
+    pieces.push_back({PieceKind::kWord, words[at].text, words[at].startFrame, words[at].endFrame});
+    ++at;
+  }
+  return pieces;
+}
+
+bool endsSentence(const Piece& piece) {
+  return (piece.kind == PieceKind::kMark &&
+          (piece.text == "." || piece.text == "?" || piece.text == "!")) ||
+         piece.text == "\n\n";
+}
+
+std::string sentenceMark(const std::string& firstWord) {
+  return isOneOf(firstWord, kQuestionOpeners) ? "?" : ".";
+}
+
+// Ends a sentence wherever two words are apart by a long pause, and the
+// text once the speaker is done, unless a mark is already there.
+void addSentenceEnds(std::vector<Piece>& pieces, const TextFormatOptions& options) {
+  std::vector<Piece> marked;
+  std::string firstWord;
+  for (std::size_t at = 0; at < pieces.size(); ++at) {
+    const Piece& piece = pieces[at];
+    if (piece.kind == PieceKind::kWord && !marked.empty() &&
+        marked.back().kind == PieceKind::kWord &&
+        piece.startFrame - marked.back().endFrame - 1 >= kSentencePauseFrames) {
+      marked.push_back({PieceKind::kMark, sentenceMark(firstWord)});
+    }
+    if (piece.kind == PieceKind::kWord && (marked.empty() || endsSentence(marked.back()))) {
+      firstWord = piece.text;
+    }
+    marked.push_back(piece);
+  }
+  if (!marked.empty() && marked.back().kind == PieceKind::kWord &&
+      (options.isFinal ||
+       options.heardFrames - marked.back().endFrame - 1 >= kSentencePauseFrames)) {
+    marked.push_back({PieceKind::kMark, sentenceMark(firstWord)});
+  }
+  pieces = std::move(marked);
+}
+
+bool isFirstPerson(std::string_view word) {
+  return word == "i" || word == "i'm" || word == "i'll" || word == "i've" || word == "i'd";
+}
+
+void capitalize(std::string& word) {
+  if (!word.empty() && word[0] >= 'a' && word[0] <= 'z') word[0] = static_cast<char>(word[0] - 32);
+}
+
+std::string joined(const std::vector<Piece>& pieces) {
+  std::string text;
+  bool capitalizes = true;
+  for (std::size_t at = 0; at < pieces.size(); ++at) {
+    const Piece& piece = pieces[at];
+    if (piece.kind == PieceKind::kWord) {
+      if (at > 0 && pieces[at - 1].kind != PieceKind::kLineBreak) text += ' ';
+      std::string word = piece.text;
+      if (capitalizes || isFirstPerson(word)) capitalize(word);
+      text += word;
+      capitalizes = false;
+    } else {
+      text += piece.text;
+      if (endsSentence(piece)) capitalizes = true;
+    }
+  }
+  return text;
+}
+
+std::string plainWords(std::span<const RecognizedWord> words) {
+  std::string text;
+  for (const RecognizedWord& word : words) {
+    if (word.isFiller) continue;
+    if (!text.empty()) text += ' ';
+    text += spellingOf(word);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string formatText(std::span<const RecognizedWord> words, const TextFormatOptions& options) {
+  // The rules below are English; another language's would go here.
+  if (options.language != "en") return plainWords(words);
+  std::vector<Piece> pieces = writtenPieces(spokenWords(words));
+  if (options.addsPunctuation) addSentenceEnds(pieces, options);
+  return joined(pieces);
+}
+
+}  // namespace quorvane::platform::linux_backend
