@@ -57,7 +57,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [ "$(dpkg-deb -f "$deb" Recommends)" = pocketsphinx-en-us ] || fail "Recommends"
 contents=$(dpkg-deb -c "$deb")
 for file in usr/bin/quorvane-dictation usr/share/man/man1/quorvane-dictation.1.gz \
-            usr/share/doc/quorvane-dictation/protocol.md usr/share/doc/quorvane-dictation/copyright \
+            usr/share/doc/quorvane-dictation/protocol.md usr/share/doc/quorvane-dictation/performance.md \
+            usr/share/doc/quorvane-dictation/copyright \
             usr/share/doc/quorvane-dictation/changelog.gz; do
   [[ $contents == *" ./$file"* ]] || fail "$file is not in the package"
 done
