@@ -106,7 +106,7 @@ std::string decodedText(SphinxDecoder& decoder, const std::vector<std::int16_t>&
   TextFormatOptions options;
   options.addsPunctuation = true;
   options.isFinal = true;
-  options.heardFrames = decoder.heardFrames();
+  options.heardSeconds = secondsOfFrames(decoder.heardFrames());
   std::optional<std::vector<RecognizedWord>> words = decoder.finish();
   if (!words) return "<failed>";
   if (lastWordEnd != nullptr) {
@@ -118,7 +118,7 @@ std::string decodedText(SphinxDecoder& decoder, const std::vector<std::int16_t>&
     }
   }
   std::string text;
-  for (char c : formatText(*words, options))
+  for (char c : formatText(timedWords(*words), options))
     text += c == '\n' ? std::string("\\n") : std::string(1, c);
   return text;
 }

@@ -9,7 +9,7 @@
 
 #include "platform/linux/pocketsphinx/cepstral_mean_follower.h"
 #include "platform/linux/pocketsphinx/model_files.h"
-#include "platform/linux/speech/text_formatter.h"
+#include "platform/linux/pocketsphinx/recognized_word.h"
 
 struct ps_decoder_s;
 

@@ -68,16 +68,16 @@ bool SphinxRecognitionTask::decode(SphinxDecoder& decoder) {
     if (!decoder.process(speech)) return false;
 
     TextFormatOptions format = format_;
-    format.heardFrames = decoder.heardFrames();
+    format.heardSeconds = secondsOfFrames(decoder.heardFrames());
     if (batch.ended) {
       std::optional<std::vector<RecognizedWord>> words = decoder.finish();
       if (!words) return false;
       format.isFinal = true;
-      post(RecognitionResult{formatText(*words, format), true}, false);
+      post(RecognitionResult{formatText(timedWords(*words), format), true}, false);
       return true;
     }
     if (reportsPartialResults_) {
-      std::string text = formatText(decoder.words(), format);
+      std::string text = formatText(timedWords(decoder.words()), format);
       if (text != lastPostedText_) {
         lastPostedText_ = text;
         post(RecognitionResult{std::move(text), false}, false);

@@ -15,18 +15,17 @@ namespace {
 // dictation read by synthetic voices: pauses between sentences left at
 // least 0.85 s between words, thinking pauses inside a sentence at most
 // 0.55 s (see the README's Performance section).
-constexpr int kSentencePauseFrames = 60;
+constexpr double kSentencePauseSeconds = 0.60;
 
 // A command word followed by a pause this long was said as a mark, whatever
 // follows: speakers pause after a mark, not inside a phrase.
-constexpr int kMarkPauseFrames = 25;
+constexpr double kMarkPauseSeconds = 0.25;
 
-// A word as spoken: the dictionary's spelling without its variant number.
-struct SpokenWord {
-  std::string text;
-  int startFrame;
-  int endFrame;
-};
+// Times from different engines come as fractions of a second: a pause of
+// exactly the threshold counts, whatever the rounding.
+bool isAtLeast(double pauseSeconds, double thresholdSeconds) {
+  return pauseSeconds + 1e-6 >= thresholdSeconds;
+}
 
 enum class PieceKind { kWord, kMark, kLineBreak };
 
@@ -34,8 +33,8 @@ enum class PieceKind { kWord, kMark, kLineBreak };
 struct Piece {
   PieceKind kind;
   std::string text;
-  int startFrame = 0;
-  int endFrame = 0;
+  double startSeconds = 0;
+  double endSeconds = 0;
 };
 
 struct SpokenCommand {
@@ -86,22 +85,13 @@ bool isOneOf(std::string_view word, const std::array<std::string_view, N>& list)
   return std::find(list.begin(), list.end(), word) != list.end();
 }
 
-// The dictionary's spelling without a variant number: "read(2)" is "read".
-std::string spellingOf(const RecognizedWord& word) {
-  std::string text = word.spelling;
-  std::size_t open = text.find('(');
-  if (open != std::string::npos && open > 0 && text.back() == ')') text.erase(open);
-  return text;
-}
-
-// The real words, without variant numbers; a hyphenated number
-// ("twenty-first") or command ("semi-colon") is taken apart so that its
-// words read like spoken ones. Other hyphenated words stay whole.
-std::vector<SpokenWord> spokenWords(std::span<const RecognizedWord> words) {
-  std::vector<SpokenWord> spoken;
-  for (const RecognizedWord& word : words) {
-    if (word.isFiller) continue;
-    std::string text = spellingOf(word);
+// The words as spoken: a hyphenated number ("twenty-first") or command
+// ("semi-colon") is taken apart so that its words read like spoken ones.
+// Other hyphenated words stay whole.
+std::vector<TimedWord> spokenWords(std::span<const TimedWord> words) {
+  std::vector<TimedWord> spoken;
+  for (const TimedWord& word : words) {
+    const std::string& text = word.text;
     if (text.empty()) continue;
     std::size_t hyphen = text.find('-');
     std::string first = text.substr(0, hyphen);
@@ -112,21 +102,21 @@ std::vector<SpokenWord> spokenWords(std::span<const RecognizedWord> words) {
                      return c.words[0] == first && c.words[1] == second;
                    }));
     if (splits) {
-      spoken.push_back({first, word.startFrame, word.endFrame});
-      spoken.push_back({second, word.startFrame, word.endFrame});
+      spoken.push_back({first, word.startSeconds, word.endSeconds});
+      spoken.push_back({second, word.startSeconds, word.endSeconds});
     } else {
-      spoken.push_back({text, word.startFrame, word.endFrame});
+      spoken.push_back(word);
     }
   }
   return spoken;
 }
 
-int pauseBetween(const SpokenWord& before, const SpokenWord& after) {
-  return after.startFrame - before.endFrame - 1;
+double pauseBetween(const TimedWord& before, const TimedWord& after) {
+  return after.startSeconds - before.endSeconds;
 }
 
 // The command spoken from words[start] on, if any.
-const SpokenCommand* commandAt(const std::vector<SpokenWord>& words, std::size_t start) {
+const SpokenCommand* commandAt(const std::vector<TimedWord>& words, std::size_t start) {
   for (const SpokenCommand& command : kCommands) {
     if (words[start].text != command.words[0]) continue;
     if (command.words[1].empty()) return &command;
@@ -139,20 +129,20 @@ const SpokenCommand* commandAt(const std::vector<SpokenWord>& words, std::size_t
 // rather than as part of a phrase. A mark follows a word of its own, and is
 // said with a pause after it or ends the text; without a pause, the words
 // around it decide.
-bool isSpokenMark(const std::vector<SpokenWord>& words, std::size_t start, std::size_t end,
+bool isSpokenMark(const std::vector<TimedWord>& words, std::size_t start, std::size_t end,
                   const std::vector<Piece>& written) {
   if (written.empty() || written.back().kind == PieceKind::kLineBreak) return false;
   if (start > 0 && isOneOf(words[start - 1].text, kNounMakers)) return false;
   if (end == words.size()) return true;
-  if (pauseBetween(words[end - 1], words[end]) >= kMarkPauseFrames) return true;
+  if (isAtLeast(pauseBetween(words[end - 1], words[end]), kMarkPauseSeconds)) return true;
   return !isOneOf(words[end].text, kPhraseFollowers);
 }
 
 // The words as written pieces: marks for spoken punctuation, digits for
 // numbers.
-std::vector<Piece> writtenPieces(const std::vector<SpokenWord>& words) {
+std::vector<Piece> writtenPieces(const std::vector<TimedWord>& words) {
   std::vector<std::string> texts;
-  for (const SpokenWord& word : words) texts.push_back(word.text);
+  for (const TimedWord& word : words) texts.push_back(word.text);
   std::vector<Piece> pieces;
   for (std::size_t at = 0; at < words.size();) {
     if (const SpokenCommand* command = commandAt(words, at)) {
@@ -164,12 +154,13 @@ std::vector<Piece> writtenPieces(const std::vector<SpokenWord>& words) {
       }
     }
     if (std::optional<SpokenNumber> number = readSpokenNumber(texts, at)) {
-      pieces.push_back({PieceKind::kWord, number->text, words[at].startFrame,
-                        words[at + number->length - 1].endFrame});
+      pieces.push_back({PieceKind::kWord, number->text, words[at].startSeconds,
+                        words[at + number->length - 1].endSeconds});
       at += number->length;
       continue;
     }
-    pieces.push_back({PieceKind::kWord, words[at].text, words[at].startFrame, words[at].endFrame});
+    pieces.push_back(
+        {PieceKind::kWord, words[at].text, words[at].startSeconds, words[at].endSeconds});
     ++at;
   }
   return pieces;
@@ -194,7 +185,7 @@ void addSentenceEnds(std::vector<Piece>& pieces, const TextFormatOptions& option
     const Piece& piece = pieces[at];
     if (piece.kind == PieceKind::kWord && !marked.empty() &&
         marked.back().kind == PieceKind::kWord &&
-        piece.startFrame - marked.back().endFrame - 1 >= kSentencePauseFrames) {
+        isAtLeast(piece.startSeconds - marked.back().endSeconds, kSentencePauseSeconds)) {
       marked.push_back({PieceKind::kMark, sentenceMark(firstWord)});
     }
     if (piece.kind == PieceKind::kWord && (marked.empty() || endsSentence(marked.back()))) {
@@ -204,7 +195,7 @@ void addSentenceEnds(std::vector<Piece>& pieces, const TextFormatOptions& option
   }
   if (!marked.empty() && marked.back().kind == PieceKind::kWord &&
       (options.isFinal ||
-       options.heardFrames - marked.back().endFrame - 1 >= kSentencePauseFrames)) {
+       isAtLeast(options.heardSeconds - marked.back().endSeconds, kSentencePauseSeconds))) {
     marked.push_back({PieceKind::kMark, sentenceMark(firstWord)});
   }
   pieces = std::move(marked);
@@ -237,19 +228,19 @@ std::string joined(const std::vector<Piece>& pieces) {
   return text;
 }
 
-std::string plainWords(std::span<const RecognizedWord> words) {
+std::string plainWords(std::span<const TimedWord> words) {
   std::string text;
-  for (const RecognizedWord& word : words) {
-    if (word.isFiller) continue;
+  for (const TimedWord& word : words) {
+    if (word.text.empty()) continue;
     if (!text.empty()) text += ' ';
-    text += spellingOf(word);
+    text += word.text;
   }
   return text;
 }
 
 }  // namespace
 
-std::string formatText(std::span<const RecognizedWord> words, const TextFormatOptions& options) {
+std::string formatText(std::span<const TimedWord> words, const TextFormatOptions& options) {
   // The rules below are English; another language's would go here.
   if (options.language != "en") return plainWords(words);
   std::vector<Piece> pieces = writtenPieces(spokenWords(words));

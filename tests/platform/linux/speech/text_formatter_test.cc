@@ -9,22 +9,21 @@
 namespace quorvane::platform::linux_backend {
 namespace {
 
-// Words as the decoder would give them, from a line of spoken words: each
-// word lasts 20 frames and follows the last without a gap, except after
-// "~" (a thinking pause, 45 frames) and "_" (a pause between sentences, 80
-// frames). <sil>, <s>, </s> and [NOISE] are fillers.
-std::vector<RecognizedWord> spoken(const std::string& line) {
-  std::vector<RecognizedWord> words;
+// Words as an engine would give them, from a line of spoken words: each
+// word lasts 0.2 s and follows the last without a gap, except after "~" (a
+// thinking pause, 0.45 s), "_" (a pause between sentences, 0.8 s) and
+// "+S" (a pause of S seconds).
+std::vector<TimedWord> spoken(const std::string& line) {
+  std::vector<TimedWord> words;
   std::istringstream in(line);
-  int frame = 0;
+  double seconds = 0;
   for (std::string token; in >> token;) {
-    if (token == "~" || token == "_") {
-      frame += token == "~" ? 45 : 80;
+    if (token == "~" || token == "_" || token.front() == '+') {
+      seconds += token == "~" ? 0.45 : token == "_" ? 0.8 : std::stod(token.substr(1));
       continue;
     }
-    bool filler = token.front() == '<' || token.front() == '[';
-    words.push_back({token, frame, frame + 19, filler});
-    frame += 20;
+    words.push_back({token, seconds, seconds + 0.2});
+    seconds += 0.2;
   }
   return words;
 }
@@ -34,7 +33,7 @@ struct Case {
   std::string text;
   bool addsPunctuation = false;
   bool isFinal = true;
-  int silenceAfter = 0;  // frames heard after the last word
+  double silenceAfter = 0;  // seconds heard after the last word
   std::string language = "en";
 };
 
@@ -44,7 +43,6 @@ TEST(TextFormatterTest, WritesWhatWasSaidAsAPersonWould) {
       {"hello world", "Hello world"},
       {"i'm sure i'll know what i've done and i'd say so",
        "I'm sure I'll know what I've done and I'd say so"},
-      {"<s> he(2) [NOISE] was <sil> here </s>", "He was here"},
       // Spoken marks.
       {"hello comma how are you question mark", "Hello, how are you?"},
       {"the meeting is over period see you", "The meeting is over. See you"},
@@ -82,20 +80,25 @@ TEST(TextFormatterTest, WritesWhatWasSaidAsAPersonWould) {
       {"is it done question mark", "Is it done?", true},
       {"yes comma _ sure", "Yes, sure.", true},
       {"had he married _ he would", "Had he married. He would.", true},
+      {"one +0.6 two", "One. Two.", true},
+      {"one +0.59 two", "One two.", true},
+      {"wait comma +0.25 for it", "Wait, for it", false},
+      {"wait comma +0.24 for it", "Wait comma for it", false},
       // A result while the speaker may go on.
-      {"we are done", "We are done", true, false, 10},
-      {"we are done", "We are done.", true, false, 70},
-      {"what now", "What now?", true, false, 70},
+      {"we are done", "We are done", true, false, 0.1},
+      {"we are done", "We are done", true, false, 0.59},
+      {"we are done", "We are done.", true, false, 0.6},
+      {"what now", "What now?", true, false, 0.7},
       // Other languages get the words alone.
-      {"bonjour comma <sil> twenty three", "bonjour comma twenty three", true, true, 0, "fr"},
+      {"bonjour comma twenty three", "bonjour comma twenty three", true, true, 0, "fr"},
   };
   for (const Case& c : cases) {
-    std::vector<RecognizedWord> words = spoken(c.words);
+    std::vector<TimedWord> words = spoken(c.words);
     TextFormatOptions options;
     options.language = c.language;
     options.addsPunctuation = c.addsPunctuation;
     options.isFinal = c.isFinal;
-    options.heardFrames = (words.empty() ? 0 : words.back().endFrame + 1) + c.silenceAfter;
+    options.heardSeconds = (words.empty() ? 0 : words.back().endSeconds) + c.silenceAfter;
     EXPECT_EQ(formatText(words, options), c.text) << c.words;
   }
 }
