@@ -1,15 +1,15 @@
 #include "platform/linux/linux_platform.h"
 
 #include "platform/linux/capture/pulse_audio_service.h"
+#include "platform/linux/linux_speech_service.h"
 #include "platform/linux/linux_system_info.h"
-#include "platform/linux/pocketsphinx/sphinx_speech_service.h"
 
 namespace quorvane::platform::linux_backend {
 
 // Nothing here loads a library, connects or reads a model: `status` and
 // `authorize` never need to.
 struct LinuxPlatform::Impl {
-  SphinxSpeechService speech;
+  LinuxSpeechService speech;
   PulseAudioService audio;
   LinuxSystemInfo system;
   Platform platform;

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/linux/pocketsphinx/model_files.h"
 #include "platform/linux/speech/audio_queue.h"
+#include "platform/linux/speech/result_poster.h"
 #include "platform/linux/speech/text_formatter.h"
 #include "platform/main_queue.h"
 #include "platform/speech_service.h"
@@ -42,16 +42,11 @@ class SphinxRecognitionTask final : public RecognitionTask,
   // was cancelled.
   bool decode(SphinxDecoder& decoder);
   void fail();
-  void post(std::optional<RecognitionResult> result, bool hasError);
 
-  MainQueue& mainQueue_;
   const std::optional<ModelFiles> files_;
   const std::shared_ptr<AudioQueue> audio_;
-  const bool reportsPartialResults_;
   const TextFormatOptions format_;
-  const ResultHandler handler_;  // Called on the main queue only.
-  std::atomic<bool> cancelled_{false};
-  std::string lastPostedText_;  // The recognizer's thread's own.
+  ResultPoster results_;
 };
 
 }  // namespace quorvane::platform::linux_backend

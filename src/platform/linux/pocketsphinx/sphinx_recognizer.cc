@@ -7,6 +7,7 @@
 #include "platform/linux/speech/audio_queue.h"
 #include "platform/linux/speech/buffer_recognition_request.h"
 #include "platform/linux/speech/language_region.h"
+#include "platform/linux/speech/model_locator.h"
 
 namespace quorvane::platform::linux_backend {
 
@@ -36,6 +37,13 @@ std::shared_ptr<RecognitionTask> SphinxRecognizer::recognitionTask(
       mainQueue_, std::move(files), audio, reportsPartialResults, format, std::move(handler));
   task->start();
   return task;
+}
+
+std::shared_ptr<Recognizer> findSphinxRecognizer(MainQueue& mainQueue,
+                                                 const LanguageRegion& locale) {
+  std::optional<std::filesystem::path> model = findModelDirectory(locale, "pocketsphinx");
+  if (!model) return nullptr;
+  return std::make_shared<SphinxRecognizer>(mainQueue, *model);
 }
 
 }  // namespace quorvane::platform::linux_backend

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/linux/speech/language_region.h"
 #include "platform/main_queue.h"
 #include "platform/speech_service.h"
 
@@ -26,5 +27,12 @@ class SphinxRecognizer final : public Recognizer {
   MainQueue& mainQueue_;
   const std::filesystem::path modelDirectory_;
 };
+
+// The recognizer of the PocketSphinx model for `locale`: of its language
+// and region, else of the same language in another region. None when the
+// language has no model; a model that lacks a file is found, and is not
+// available.
+std::shared_ptr<Recognizer> findSphinxRecognizer(MainQueue& mainQueue,
+                                                 const LanguageRegion& locale);
 
 }  // namespace quorvane::platform::linux_backend

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "frame/run_loop.h"
 #include "platform/linux/pocketsphinx/model_files.h"
-#include "platform/linux/pocketsphinx/sphinx_speech_service.h"
+#include "platform/linux/process/program_location.h"
 #include "platform/linux/scoped_environment.h"
 #include "platform/linux/speech/model_locator.h"
 
@@ -12,6 +11,14 @@ namespace {
 using testing::ScopedEnvironment;
 using testing::TemporaryDirectory;
 namespace fs = std::filesystem;
+
+// The program's own places come last: installed, then beside it.
+std::vector<fs::path> withProgramDirectories(std::vector<fs::path> directories) {
+  const fs::path program = programDirectory();
+  directories.push_back(program.parent_path() / "share/quorvane-dictation/pocketsphinx/model");
+  directories.push_back(program / "pocketsphinx/model");
+  return directories;
+}
 
 // Models under three data directories of a temporary tree: the user's data
 // home, then "local" and "system" as $XDG_DATA_DIRS.
@@ -44,61 +51,62 @@ class ModelLocatorTest : public ::testing::Test {
 };
 
 TEST_F(ModelLocatorTest, SearchesDataHomeThenDataDirectories) {
-  EXPECT_EQ(modelSearchDirectories(),
-            (std::vector<fs::path>{root_.path() / "home/pocketsphinx/model",
-                                   root_.path() / "local/pocketsphinx/model",
-                                   root_.path() / "system/pocketsphinx/model"}));
+  EXPECT_EQ(modelSearchDirectories("pocketsphinx"),
+            withProgramDirectories({root_.path() / "home/pocketsphinx/model",
+                                    root_.path() / "local/pocketsphinx/model",
+                                    root_.path() / "system/pocketsphinx/model"}));
 }
 
 TEST_F(ModelLocatorTest, DefaultsAndRelativePaths) {
   ScopedEnvironment defaults({{"XDG_DATA_HOME", std::nullopt},
                               {"XDG_DATA_DIRS", std::nullopt},
                               {"HOME", "/home/someone"}});
-  EXPECT_EQ(modelSearchDirectories(),
-            (std::vector<fs::path>{"/home/someone/.local/share/pocketsphinx/model",
-                                   "/usr/local/share/pocketsphinx/model",
-                                   "/usr/share/pocketsphinx/model"}));
+  EXPECT_EQ(modelSearchDirectories("pocketsphinx"),
+            withProgramDirectories({"/home/someone/.local/share/pocketsphinx/model",
+                                    "/usr/local/share/pocketsphinx/model",
+                                    "/usr/share/pocketsphinx/model"}));
   ScopedEnvironment relative(
       {{"XDG_DATA_HOME", "relative/data"}, {"XDG_DATA_DIRS", "also/relative::/opt/share"}});
-  EXPECT_EQ(modelSearchDirectories(), (std::vector<fs::path>{"/opt/share/pocketsphinx/model"}));
+  EXPECT_EQ(modelSearchDirectories("pocketsphinx"),
+            withProgramDirectories({"/opt/share/pocketsphinx/model"}));
 }
 
 TEST_F(ModelLocatorTest, FirstDataDirectoryWithTheModelWins) {
   installModel("system", "en-us");
-  EXPECT_EQ(findModelDirectory({"en", "us"}), modelPath("system", "en-us"));
+  EXPECT_EQ(findModelDirectory({"en", "us"}, "pocketsphinx"), modelPath("system", "en-us"));
   installModel("local", "en-us");
-  EXPECT_EQ(findModelDirectory({"en", "us"}), modelPath("local", "en-us"));
+  EXPECT_EQ(findModelDirectory({"en", "us"}, "pocketsphinx"), modelPath("local", "en-us"));
   installModel("home", "en-us");
-  EXPECT_EQ(findModelDirectory({"en", "us"}), modelPath("home", "en-us"));
+  EXPECT_EQ(findModelDirectory({"en", "us"}, "pocketsphinx"), modelPath("home", "en-us"));
 }
 
 TEST_F(ModelLocatorTest, BareLanguageTakesItsFirstModelByName) {
   installModel("system", "en-us");
   installModel("system", "en-gb");
   installModel("system", "eng-xx");
-  EXPECT_EQ(findModelDirectory({"en", ""}), modelPath("system", "en-gb"));
+  EXPECT_EQ(findModelDirectory({"en", ""}, "pocketsphinx"), modelPath("system", "en-gb"));
   installModel("local", "en-us");
-  EXPECT_EQ(findModelDirectory({"en", ""}), modelPath("local", "en-us"));
-  EXPECT_EQ(findModelDirectory({"eng", ""}), modelPath("system", "eng-xx"));
+  EXPECT_EQ(findModelDirectory({"en", ""}, "pocketsphinx"), modelPath("local", "en-us"));
+  EXPECT_EQ(findModelDirectory({"eng", ""}, "pocketsphinx"), modelPath("system", "eng-xx"));
 }
 
 TEST_F(ModelLocatorTest, NoModelOfTheLanguageFindsNone) {
   installModel("system", "en-us");
   root_.writeFile("system/pocketsphinx/model/fr-fr");  // a file, not a model
-  EXPECT_EQ(findModelDirectory({"fr", "fr"}), std::nullopt);
-  EXPECT_EQ(findModelDirectory({"fr", ""}), std::nullopt);
+  EXPECT_EQ(findModelDirectory({"fr", "fr"}, "pocketsphinx"), std::nullopt);
+  EXPECT_EQ(findModelDirectory({"fr", ""}, "pocketsphinx"), std::nullopt);
 }
 
 // Language and region anywhere first, then the language in any region.
 TEST_F(ModelLocatorTest, RegionWithoutAModelFallsBackToTheLanguage) {
   installModel("system", "en-us");
   installModel("system", "de-de");
-  EXPECT_EQ(findModelDirectory({"en", "gb"}), modelPath("system", "en-us"));
-  EXPECT_EQ(findModelDirectory({"de", "at"}), modelPath("system", "de-de"));
+  EXPECT_EQ(findModelDirectory({"en", "gb"}, "pocketsphinx"), modelPath("system", "en-us"));
+  EXPECT_EQ(findModelDirectory({"de", "at"}, "pocketsphinx"), modelPath("system", "de-de"));
   installModel("local", "en-in");
-  EXPECT_EQ(findModelDirectory({"en", "gb"}), modelPath("local", "en-in"));
+  EXPECT_EQ(findModelDirectory({"en", "gb"}, "pocketsphinx"), modelPath("local", "en-in"));
   installModel("system", "en-gb");
-  EXPECT_EQ(findModelDirectory({"en", "gb"}), modelPath("system", "en-gb"));
+  EXPECT_EQ(findModelDirectory({"en", "gb"}, "pocketsphinx"), modelPath("system", "en-gb"));
 }
 
 TEST_F(ModelLocatorTest, CompleteModelNamesItsFiles) {
@@ -138,44 +146,18 @@ TEST_F(ModelLocatorTest, IncompleteModelsHaveNoFiles) {
   EXPECT_EQ(findModelFiles(modelPath("system", "it-it")), std::nullopt);
 }
 
-TEST_F(ModelLocatorTest, ServiceFindsModelsForLocaleIdentifiers) {
-  RunLoop mainQueue;
-  SphinxSpeechService speech(mainQueue);
-  installModel("system", "en-us");
-  installModel("system", "zh-tw");
-  for (const char* identifier :
-       {"en-US", "en_us", "EN-us", "en-US-POSIX", "en", "zh-Hant-TW", "en-GB", "zh-CN"}) {
-    std::shared_ptr<Recognizer> recognizer = speech.recognizer(identifier);
-    ASSERT_TRUE(recognizer) << identifier;
-    EXPECT_TRUE(recognizer->isAvailable()) << identifier;
-    EXPECT_TRUE(recognizer->supportsOnDeviceRecognition()) << identifier;
-  }
-  EXPECT_EQ(speech.recognizer("fr-FR"), nullptr);
-  EXPECT_EQ(speech.recognizer("fr"), nullptr);
-}
-
-TEST_F(ModelLocatorTest, IncompleteModelIsFoundButUnavailable) {
-  installModel("system", "en-us");
-  root_.writeFile(modelPath("home", "en-us") / "en-us.lm.bin");
-  RunLoop mainQueue;
-  std::shared_ptr<Recognizer> recognizer = SphinxSpeechService(mainQueue).recognizer("en-US");
-  ASSERT_TRUE(recognizer);
-  EXPECT_FALSE(recognizer->isAvailable());
-}
-
-TEST_F(ModelLocatorTest, DefaultRecognizerFollowsTheUserLanguage) {
-  RunLoop mainQueue;
-  SphinxSpeechService speech(mainQueue);
-  installModel("system", "en-us");
-  std::shared_ptr<Recognizer> recognizer = speech.defaultRecognizer();  // LANG=C
-  ASSERT_TRUE(recognizer);
-  EXPECT_TRUE(recognizer->isAvailable());
-  {
-    ScopedEnvironment british({{"LANG", std::string("en_GB.UTF-8")}});
-    EXPECT_TRUE(speech.defaultRecognizer()) << "the language's model serves another region";
-  }
-  ScopedEnvironment german({{"LANG", std::string("de_DE.UTF-8")}});
-  EXPECT_EQ(speech.defaultRecognizer(), nullptr);
+// Bare language folders ("en") serve their language, and are its first by
+// name; a check passes over folders that fail it.
+TEST_F(ModelLocatorTest, BareLanguageFoldersAndChecks) {
+  installModel("system", "en-gb");
+  installModel("local", "en");
+  EXPECT_EQ(findModelDirectory({"en", "us"}, "pocketsphinx"), modelPath("local", "en"));
+  EXPECT_EQ(findModelDirectory({"en", ""}, "pocketsphinx"), modelPath("local", "en"));
+  ModelCheck notLocal = [&](const fs::path& model) { return model != modelPath("local", "en"); };
+  EXPECT_EQ(findModelDirectory({"en", "us"}, "pocketsphinx", notLocal),
+            modelPath("system", "en-gb"));
+  ModelCheck none = [](const fs::path&) { return false; };
+  EXPECT_EQ(findModelDirectory({"en", "gb"}, "pocketsphinx", none), std::nullopt);
 }
 
 }  // namespace

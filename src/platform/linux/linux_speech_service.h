@@ -5,23 +5,24 @@
 
 namespace quorvane::platform::linux_backend {
 
-// Speech recognition by PocketSphinx with the models installed for the
-// user or the system. Linux asks no consent per application, so it is
-// always authorized.
-class SphinxSpeechService final : public SpeechService {
+// Speech recognition on this machine, by the first engine that has a model
+// for the locale: Vosk, then PocketSphinx. Linux asks no consent per
+// application, so it is always authorized.
+class LinuxSpeechService final : public SpeechService {
  public:
   static constexpr int kAuthorized = 3;
 
-  explicit SphinxSpeechService(MainQueue& mainQueue) : mainQueue_(mainQueue) {}
+  explicit LinuxSpeechService(MainQueue& mainQueue) : mainQueue_(mainQueue) {}
 
   int authorizationStatus() override { return kAuthorized; }
   void requestAuthorization(std::function<void(int status)> handler) override {
     handler(kAuthorized);
   }
 
-  // The model of the identifier's language and region, else one of the
-  // same language in another region; none when the language has no model,
-  // so that the caller falls back on the default recognizer.
+  // A model of the identifier's language and region, else one of the same
+  // language in another region. A Vosk model that lacks a file is passed
+  // over for the next engine's. None when no engine has a model of the
+  // language, so that the caller falls back on the default recognizer.
   std::shared_ptr<Recognizer> recognizer(const std::string& localeIdentifier) override;
 
   // The model for the user's locale, found the same way.

@@ -1,0 +1,29 @@
+#include "platform/linux/linux_speech_service.h"
+
+#include "platform/linux/pocketsphinx/sphinx_recognizer.h"
+#include "platform/linux/process/user_locale.h"
+#include "platform/linux/speech/buffer_recognition_request.h"
+#include "platform/linux/speech/language_region.h"
+#include "platform/linux/vosk/vosk_recognizer.h"
+
+namespace quorvane::platform::linux_backend {
+
+std::shared_ptr<Recognizer> LinuxSpeechService::recognizer(const std::string& localeIdentifier) {
+  std::optional<LanguageRegion> locale = parseLanguageRegion(localeIdentifier);
+  if (!locale) return nullptr;
+  // PocketSphinx also stands in when Vosk fails to load after all: it then
+  // decodes the audio Vosk would have.
+  std::shared_ptr<Recognizer> sphinx = findSphinxRecognizer(mainQueue_, *locale);
+  if (auto vosk = findVoskRecognizer(mainQueue_, *locale, sphinx)) return vosk;
+  return sphinx;
+}
+
+std::shared_ptr<Recognizer> LinuxSpeechService::defaultRecognizer() {
+  return recognizer(userLocaleIdentifier());
+}
+
+std::shared_ptr<RecognitionRequest> LinuxSpeechService::makeBufferRequest() {
+  return std::make_shared<BufferRecognitionRequest>();
+}
+
+}  // namespace quorvane::platform::linux_backend

@@ -1,0 +1,57 @@
+#include "platform/linux/vosk/vosk_api.h"
+
+#include <system_error>
+
+#include "platform/linux/process/program_location.h"
+#include "platform/linux/process/shared_library.h"
+
+namespace quorvane::platform::linux_backend {
+namespace {
+
+const VoskApi* loadVoskApi() {
+  const std::filesystem::path path = voskLibraryPath();
+  if (path.empty()) return nullptr;
+  void* library = openSharedLibrary(path.c_str());
+  if (library == nullptr) return nullptr;
+  auto* api = new VoskApi;  // Kept for the life of the process.
+  bool complete = true;
+#define QUORVANE_BIND_VOSK(name, ...) \
+  complete = bindFunction(library, #name, api->name) && complete;
+  QUORVANE_VOSK_FUNCTIONS(QUORVANE_BIND_VOSK)
+#undef QUORVANE_BIND_VOSK
+  if (!complete) {
+    delete api;
+    return nullptr;
+  }
+  api->vosk_set_log_level(-1);
+  return api;
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> voskLibraryCandidates() {
+  std::vector<std::filesystem::path> candidates;
+  if (const std::filesystem::path program = programDirectory(); !program.empty()) {
+    candidates.push_back(program / "vosk/libvosk.so");
+    candidates.push_back(program.parent_path() / "lib/quorvane-dictation/libvosk.so");
+  }
+  for (const char* directory : {"/usr/local/lib", "/usr/lib/x86_64-linux-gnu", "/usr/lib"}) {
+    candidates.push_back(std::filesystem::path(directory) / "libvosk.so");
+  }
+  return candidates;
+}
+
+std::filesystem::path voskLibraryPath() {
+  for (const std::filesystem::path& candidate : voskLibraryCandidates()) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(candidate, error)) return candidate;
+  }
+  return {};
+}
+
+const VoskApi* voskApi() {
+  static const VoskApi* const api = loadVoskApi();
+  return api;
+}
+
+}  // namespace quorvane::platform::linux_backend

@@ -1,0 +1,167 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/scoped_environment.h"
+#include "platform/linux/speech/buffer_recognition_request.h"
+#include "platform/linux/speech_samples.h"
+
+namespace quorvane::platform::linux_backend {
+
+// Only bounds a broken run; the model loads in about half a second.
+constexpr std::chrono::seconds kPatience{60};
+
+// A main queue the test serves itself: work waits until the test runs it.
+class TestMainQueue final : public MainQueue {
+ public:
+  void post(std::function<void()> work) override {
+    {
+      std::lock_guard guard(lock_);
+      work_.push_back(std::move(work));
+      ++posted_;
+    }
+    changed_.notify_all();
+  }
+
+  // Runs posted work on this thread until `done` holds; false when the
+  // patience runs out first.
+  bool runUntil(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!done()) {
+      std::function<void()> next;
+      {
+        std::unique_lock guard(lock_);
+        if (!changed_.wait_until(guard, deadline, [this] { return !work_.empty(); })) return false;
+        next = std::move(work_.front());
+        work_.pop_front();
+      }
+      next();
+    }
+    return true;
+  }
+
+  // Waits until `count` items were posted in all, without running them.
+  bool waitForPosts(std::size_t count) {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, kPatience, [&] { return posted_ >= count; });
+  }
+
+  void runPosted() {
+    std::deque<std::function<void()>> work;
+    {
+      std::lock_guard guard(lock_);
+      work.swap(work_);
+    }
+    for (auto& item : work) item();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<std::function<void()>> work_;
+  std::size_t posted_ = 0;
+};
+
+// A new main queue for each test, never destroyed, like the product's: the
+// recognizer's thread may still be posting to it when the test is over. The
+// list keeps every one reachable, so the leak checker counts them as kept.
+inline TestMainQueue& keptMainQueue() {
+  static auto* kept = new std::vector<std::unique_ptr<TestMainQueue>>;
+  return *kept->emplace_back(std::make_unique<TestMainQueue>());
+}
+
+struct Delivery {
+  std::optional<RecognitionResult> result;
+  bool hasError;
+  std::thread::id thread;
+};
+
+// Runs one engine's recognizer as the session does: a request fed from an
+// audio thread, results on a main queue the test serves.
+class RecognizerHarness : public ::testing::Test {
+ protected:
+  RecognizerHarness()
+      : environment_(
+            {{"XDG_DATA_HOME", dataHome_.path().string()}, {"XDG_DATA_DIRS", "/usr/share"}}) {}
+
+  ~RecognizerHarness() override { waitForTaskThread(); }
+
+  // The task's thread frees its decoder as it ends. Waiting for it lets the
+  // leak checker see what a freed decoder leaves behind (once, both
+  // language models), rather than a decoder still in use.
+  void waitForTaskThread() {
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (task_ && task_.use_count() > 1 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+  // The engine's recognizer for the locale, or none.
+  virtual std::shared_ptr<Recognizer> find(const std::string& locale) = 0;
+
+  // Starts recognizing with the engine's US English model.
+  void startTask(const std::string& locale = "en-US") {
+    std::shared_ptr<Recognizer> recognizer = find(locale);
+    ASSERT_TRUE(recognizer);
+    ASSERT_TRUE(recognizer->isAvailable());
+    request_ = std::make_shared<BufferRecognitionRequest>();
+    request_->setRequiresOnDeviceRecognition(true);
+    request_->setShouldReportPartialResults(true);
+    task_ = recognizer->recognitionTask(
+        request_, [this](const std::optional<RecognitionResult>& result, bool hasError) {
+          deliveries_.push_back({result, hasError, std::this_thread::get_id()});
+        });
+  }
+
+  // Appends the samples as float buffers of the tap's size, from a thread
+  // of their own as the audio thread would.
+  void append(const std::vector<std::int16_t>& samples) {
+    std::thread audio([&] {
+      std::vector<float> buffer;
+      for (std::size_t start = 0; start < samples.size(); start += 4096) {
+        std::size_t frames = std::min<std::size_t>(4096, samples.size() - start);
+        buffer.assign(frames, 0.0f);
+        for (std::size_t i = 0; i < frames; ++i) buffer[i] = samples[start + i] / 32768.0f;
+        request_->appendAudio({buffer.data(), frames, {16000.0, 1}});
+      }
+    });
+    audio.join();
+  }
+
+  // The final text of a new task that hears `samples`, then their end.
+  std::string finalTextOf(const std::vector<std::int16_t>& samples) {
+    waitForTaskThread();
+    deliveries_.clear();
+    startTask();
+    append(samples);
+    request_->endAudio();
+    if (!mainQueue_.runUntil([&] { return received(true); })) return "<no final result>";
+    const Delivery& last = deliveries_.back();
+    return last.result ? last.result->text : "<error>";
+  }
+
+  bool received(bool final) const {
+    for (const auto& delivery : deliveries_) {
+      if (delivery.hasError || (delivery.result && delivery.result->isFinal == final)) return true;
+    }
+    return false;
+  }
+
+  quorvane::testing::TemporaryDirectory dataHome_;
+  quorvane::testing::ScopedEnvironment environment_;
+  TestMainQueue& mainQueue_ = keptMainQueue();
+  std::shared_ptr<RecognitionRequest> request_;
+  std::shared_ptr<RecognitionTask> task_;
+  std::vector<Delivery> deliveries_;
+};
+
+}  // namespace quorvane::platform::linux_backend

@@ -1,0 +1,169 @@
+#include "platform/linux/vosk/vosk_recognizer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/linux/pocketsphinx/sphinx_recognizer.h"
+#include "platform/linux/process/program_location.h"
+#include "platform/linux/recognizer_harness.h"
+#include "platform/linux/vosk/vosk_api.h"
+
+namespace quorvane::platform::linux_backend {
+namespace {
+
+using testing::loadLibrivoxSample;
+using testing::SpeechSample;
+using testing::synthesizeSpeech;
+using testing::wordErrorRate;
+namespace fs = std::filesystem;
+
+// libvosk and the English model, as the build links them beside the tests.
+const fs::path kOwnModel = programDirectory() / "vosk/model/en-us";
+
+class VoskRecognizerTest : public RecognizerHarness {
+ protected:
+  void SetUp() override {
+    if (voskLibraryPath().empty() || !fs::exists(kOwnModel)) {
+      // CI always tests the default engine: there, missing parts fail.
+      if (const char* ci = std::getenv("CI"); ci != nullptr && std::string(ci) == "true") {
+        FAIL() << "libvosk or its English model is missing: run scripts/fetch-vosk";
+      }
+      GTEST_SKIP() << "libvosk or its English model is missing (scripts/fetch-vosk)";
+    }
+  }
+
+  std::shared_ptr<Recognizer> find(const std::string& locale) override {
+    std::optional<LanguageRegion> region = parseLanguageRegion(locale);
+    if (!region) return nullptr;
+    return findVoskRecognizer(mainQueue_, *region,
+                              withFallback_ ? findSphinxRecognizer(mainQueue_, *region) : nullptr);
+  }
+
+  // A model of the user's own that libvosk cannot load: every file there,
+  // the acoustic model's a copy cut short.
+  void installBrokenModel() {
+    fs::path model = dataHome_.makeDirectory("vosk/model/en-us");
+    fs::copy(kOwnModel, model, fs::copy_options::recursive);
+    fs::resize_file(model / "am/final.mdl", 4096);
+  }
+
+  bool withFallback_ = true;
+};
+
+TEST_F(VoskRecognizerTest, PartialResultsThenOneFinalResultOnTheMainQueue) {
+  SpeechSample speech = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
+  ASSERT_NO_FATAL_FAILURE(startTask());
+  append(speech.samples);
+  append(std::vector<std::int16_t>(16000, 0));
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(false); }));
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+  ASSERT_GE(deliveries_.size(), 2u);
+  for (std::size_t i = 0; i < deliveries_.size(); ++i) {
+    const Delivery& delivery = deliveries_[i];
+    EXPECT_EQ(delivery.thread, std::this_thread::get_id()) << "not on the main queue";
+    EXPECT_FALSE(delivery.hasError);
+    ASSERT_TRUE(delivery.result);
+    EXPECT_EQ(delivery.result->isFinal, i + 1 == deliveries_.size());
+  }
+  std::string final = deliveries_.back().result->text;
+  EXPECT_LE(wordErrorRate(speech.transcript, final), 0.25) << final;
+}
+
+TEST_F(VoskRecognizerTest, UtterancesAfterPausesAddUp) {
+  SpeechSample first = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
+  SpeechSample second = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0920");
+  ASSERT_NO_FATAL_FAILURE(startTask());
+  append(first.samples);
+  append(std::vector<std::int16_t>(32000, 0));  // libvosk ends the utterance here
+  append(second.samples);
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+  const Delivery& final = deliveries_.back();
+  ASSERT_TRUE(final.result);
+  EXPECT_LT(wordErrorRate(first.transcript + " " + second.transcript, final.result->text), 0.25)
+      << final.result->text;
+  EXPECT_EQ(final.result->text.find("  "), std::string::npos);
+  EXPECT_EQ(final.result->text.find_first_of(".?!"), std::string::npos) << final.result->text;
+}
+
+TEST_F(VoskRecognizerTest, SpokenCommandsComeOutAsTheirMarks) {
+  // The synthetic voice's "comma" comes out of this model as "calmer" or
+  // "kind of"; the text-quality benchmark counts such misses.
+  SpeechSample speech = synthesizeSpeech(
+      "please call me period is the office open question mark new paragraph thanks semicolon "
+      "see you soon",
+      dataHome_.path());
+  ASSERT_NO_FATAL_FAILURE(startTask());
+  append(speech.samples);
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+  const Delivery& final = deliveries_.back();
+  ASSERT_TRUE(final.result);
+  const std::string& text = final.result->text;
+  std::size_t from = 0;
+  for (std::string mark : {". ", "?\n\n", "; "}) {
+    std::size_t at = text.find(mark, from);
+    ASSERT_NE(at, std::string::npos) << "\"" << mark << "\" missing from: " << text;
+    from = at + mark.size();
+  }
+}
+
+TEST_F(VoskRecognizerTest, NothingReachesTheHandlerAfterCancel) {
+  SpeechSample speech = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
+  ASSERT_NO_FATAL_FAILURE(startTask());
+  append(speech.samples);
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.waitForPosts(1));
+  task_->cancel();
+  mainQueue_.runPosted();
+  EXPECT_TRUE(deliveries_.empty());
+}
+
+// A model folder that lacks a file is passed over for the next one found.
+TEST_F(VoskRecognizerTest, IncompleteModelIsPassedOver) {
+  fs::path model = dataHome_.makeDirectory("vosk/model/en-us");
+  fs::copy(kOwnModel, model, fs::copy_options::recursive);
+  fs::remove(model / "graph/Gr.fst");
+  ASSERT_NO_FATAL_FAILURE(startTask());
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+  EXPECT_FALSE(deliveries_.back().hasError);
+
+  fs::remove_all(model);
+  dataHome_.makeDirectory("vosk/model/fr-fr");
+  EXPECT_EQ(find("fr-FR"), nullptr);
+}
+
+// The model fails to load only once the session has begun: PocketSphinx
+// then decodes the same audio, from its start.
+TEST_F(VoskRecognizerTest, ModelThatFailsToLoadHandsTheAudioToTheNextEngine) {
+  installBrokenModel();
+  SpeechSample speech = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
+  ASSERT_NO_FATAL_FAILURE(startTask());
+  append(speech.samples);
+  request_->endAudio();
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+  const Delivery& final = deliveries_.back();
+  ASSERT_TRUE(final.result) << "an error instead of PocketSphinx's text";
+  EXPECT_LT(wordErrorRate(speech.transcript, final.result->text), 0.6) << final.result->text;
+}
+
+TEST_F(VoskRecognizerTest, ModelThatFailsToLoadWithoutAnotherEngineReportsAnError) {
+  installBrokenModel();
+  withFallback_ = false;
+  ASSERT_NO_FATAL_FAILURE(startTask());
+  append(std::vector<std::int16_t>(16000, 0));
+  ASSERT_TRUE(mainQueue_.runUntil([&] { return !deliveries_.empty(); }));
+  EXPECT_TRUE(deliveries_[0].hasError);
+  EXPECT_FALSE(deliveries_[0].result);
+}
+
+}  // namespace
+}  // namespace quorvane::platform::linux_backend
