@@ -29,8 +29,9 @@ namespace {
 // A run that does not become ready is returned as it ended.
 ProcessOutcome dictate(PrivatePulseServer& server, const std::string& locale,
                        const std::vector<std::int16_t>& samples, const std::string& transcript,
-                       Environment environment, bool closeInputAfterStop = false) {
-  ChildProcess product(listenCommand(locale), environment);
+                       Environment environment, bool closeInputAfterStop = false,
+                       std::vector<std::string> command = {}) {
+  ChildProcess product(command.empty() ? listenCommand(locale) : command, environment);
   if (!readsReady(product)) return product.wait(kEndPatience);
   server.play(samples);
   server.playSilence(1.0);
@@ -78,6 +79,38 @@ TEST(LinuxDictationTest, RecognizesSpeechFromTheDefaultMicrophone) {
   ProcessOutcome outcome = dictate(server, "en-US", speech.samples, speech.transcript,
                                    withLocale(server.clientEnvironment()));
   expectRecognized(outcome, speech.transcript);
+}
+
+// The engine for languages without a Vosk model, and the one that needs
+// nothing but Debian's packages.
+TEST(LinuxDictationTest, RecognizesSpeechOnPocketSphinxAlone) {
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  ProcessOutcome outcome =
+      dictate(server, "en-US", speech.samples, speech.transcript,
+              withLocale(server.clientEnvironment()), false, pocketSphinxListenCommand("en-US"));
+  expectRecognized(outcome, speech.transcript);
+}
+
+// libvosk is found, and fails to load once the session runs: PocketSphinx
+// decodes the audio instead, from its start, and the host sees nothing of it.
+TEST(LinuxDictationTest, VoskThatFailsToLoadHandsTheSpeechToPocketSphinx) {
+  const std::filesystem::path ownModel =
+      std::filesystem::path(productBinary()).parent_path() / "vosk/model/en-us";
+  if (!std::filesystem::exists(ownModel)) GTEST_SKIP() << "no Vosk model beside the product";
+  TemporaryDirectory folder;
+  std::vector<std::string> command = {productCopyIn(folder.path()), "listen", "en-US"};
+  folder.writeFile("vosk/libvosk.so", "no shared library");
+  std::filesystem::create_directory_symlink(ownModel, folder.makeDirectory("vosk/model") / "en-us");
+
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  SpeechSample speech = loadLibrivoxSample(kSentence);
+  ProcessOutcome outcome = dictate(server, "en-US", speech.samples, speech.transcript,
+                                   withLocale(server.clientEnvironment()), false, command);
+  expectRecognized(outcome, speech.transcript);
+  EXPECT_EQ(outcome.stderrText, "");
 }
 
 // What `(sleep 10; echo stop) | quorvane-dictation listen` does: "stop",
@@ -160,7 +193,8 @@ TEST(LinuxDictationTest, RegionWithoutAModelTakesTheLanguageBeforeTheUsers) {
     Environment environment = withLocale(server.clientEnvironment(), "de_DE.UTF-8");
     environment["XDG_DATA_HOME"] = dataHome.path().string();
     environment["XDG_DATA_DIRS"] = dataHome.makeDirectory("none").string();
-    expectRecognized(dictate(server, "en-GB", speech.samples, speech.transcript, environment),
+    expectRecognized(dictate(server, "en-GB", speech.samples, speech.transcript, environment, false,
+                             pocketSphinxListenCommand("en-GB")),
                      speech.transcript);
   }
 }
@@ -194,7 +228,8 @@ TEST(LinuxDictationTest, Latin1DictionaryWordsReachTheHostAsUtf8) {
   environment["XDG_DATA_DIRS"] = dataHome.makeDirectory("none").string();
   SpeechSample speech = loadLibrivoxSample(kSentence);
   const std::string utf8Transcript = "h\xc3\xa9 was n\xc3\xb4t an ill disposed young m\xc3\xa0n";
-  ProcessOutcome outcome = dictate(server, "en-US", speech.samples, utf8Transcript, environment);
+  ProcessOutcome outcome = dictate(server, "en-US", speech.samples, utf8Transcript, environment,
+                                   false, pocketSphinxListenCommand("en-US"));
   expectRecognized(outcome, utf8Transcript);
   EXPECT_NE(valueOf(outcome, "final", "text").value_or("").find("\xc3"), std::string::npos)
       << "no accented word recognized";
@@ -275,9 +310,9 @@ TEST(LinuxDictationTest, NoAudioServerMeansNoMicrophone) {
   EXPECT_EQ(valueOf(outcome, "error", "code"), "microphone_unavailable");
 }
 
-// Runs `listen en-US` with the models of `dataHome` alone.
+// Runs `listen en-US` on PocketSphinx with the models of `dataHome` alone.
 ProcessOutcome listenWithModelsOf(const TemporaryDirectory& dataHome) {
-  ChildProcess product(listenCommand("en-US"),
+  ChildProcess product(pocketSphinxListenCommand("en-US"),
                        withLocale({{"XDG_DATA_HOME", (dataHome.path() / "data").string()},
                                    {"XDG_DATA_DIRS", dataHome.makeDirectory("none").string()},
                                    {"HOME", dataHome.path().string()}}));
@@ -325,7 +360,7 @@ TEST_P(BrokenModelTest, SessionEndsWithAnEmptyFinal) {
   Environment environment = withLocale(server.clientEnvironment());
   environment["XDG_DATA_HOME"] = (dataHome.path() / "data").string();
   environment["XDG_DATA_DIRS"] = dataHome.makeDirectory("none").string();
-  ChildProcess product(listenCommand("en-US"), environment);
+  ChildProcess product(pocketSphinxListenCommand("en-US"), environment);
   ASSERT_TRUE(becomesReady(product));
   server.playSilence(1.0);
   product.write("stop\n");
@@ -333,6 +368,37 @@ TEST_P(BrokenModelTest, SessionEndsWithAnEmptyFinal) {
   EXPECT_TRUE(followsGrammar(outcome));
   EXPECT_EQ(messageTypes(outcome), (std::vector<std::string>{"ready", "final", "done"}));
   EXPECT_EQ(valueOf(outcome, "final", "text"), "");
+}
+
+// The same with a Vosk model cut short, and no PocketSphinx model to take
+// over: nothing recognized, no crash, nothing on standard error.
+TEST(LinuxDictationTest, VoskModelThatFailsToLoadEndsWithAnEmptyFinal) {
+  const std::filesystem::path ownParts =
+      std::filesystem::path(productBinary()).parent_path() / "vosk";
+  if (!std::filesystem::exists(ownParts / "model/en-us"))
+    GTEST_SKIP() << "no Vosk beside the product";
+  TemporaryDirectory folder;
+  std::vector<std::string> command = {productCopyIn(folder.path()), "listen", "en-US"};
+  std::filesystem::path model = folder.makeDirectory("vosk/model/en-us");
+  std::filesystem::create_symlink(std::filesystem::canonical(ownParts / "libvosk.so"),
+                                  folder.path() / "vosk/libvosk.so");
+  std::filesystem::copy(ownParts / "model/en-us", model, std::filesystem::copy_options::recursive);
+  std::filesystem::resize_file(model / "am/final.mdl", 4096);
+
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  Environment environment = withLocale(server.clientEnvironment());
+  environment["XDG_DATA_HOME"] = folder.makeDirectory("data").string();
+  environment["XDG_DATA_DIRS"] = folder.makeDirectory("none").string();
+  ChildProcess product(command, environment);
+  ASSERT_TRUE(becomesReady(product));
+  server.playSilence(1.0);
+  product.write("stop\n");
+  ProcessOutcome outcome = product.wait(kEndPatience);
+  EXPECT_EQ(outcome.signal, 0);
+  EXPECT_EQ(messageTypes(outcome), (std::vector<std::string>{"ready", "final", "done"}));
+  EXPECT_EQ(valueOf(outcome, "final", "text"), "");
+  EXPECT_EQ(outcome.stderrText, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(LinuxDictationTest, BrokenModelTest, ::testing::Bool(),

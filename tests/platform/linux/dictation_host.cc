@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "platform/linux/scoped_environment.h"
 #include "platform/linux/speech_samples.h"
 #include "support/run_grammar.h"
 
@@ -19,6 +20,20 @@ Environment withLocale(Environment environment, const std::string& lang) {
 
 std::vector<std::string> listenCommand(const std::string& locale) {
   return {productBinary(), "listen", locale};
+}
+
+std::string productCopyIn(const std::filesystem::path& directory) {
+  const std::filesystem::path copy = directory / "quorvane-dictation";
+  std::filesystem::copy_file(productBinary(), copy,
+                             std::filesystem::copy_options::overwrite_existing);
+  return copy.string();
+}
+
+std::vector<std::string> pocketSphinxListenCommand(const std::string& locale) {
+  // Removed as the test process ends.
+  static const TemporaryDirectory folder;
+  static const std::string product = productCopyIn(folder.path());
+  return {product, "listen", locale};
 }
 
 bool contains(const std::vector<std::string>& types, const std::string& type) {

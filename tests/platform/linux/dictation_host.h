@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -45,6 +46,14 @@ using Environment = std::map<std::string, std::string>;
 Environment withLocale(Environment environment, const std::string& lang = "C");
 
 std::vector<std::string> listenCommand(const std::string& locale);
+
+// A copy of the product in `directory`: the build's product finds the Vosk
+// engine beside itself, a copy finds what the caller lays beside it.
+std::string productCopyIn(const std::filesystem::path& directory);
+
+// `listen` on PocketSphinx alone: a copy of the product without the Vosk
+// engine beside it, made once per test process.
+std::vector<std::string> pocketSphinxListenCommand(const std::string& locale);
 
 bool contains(const std::vector<std::string>& types, const std::string& type);
 

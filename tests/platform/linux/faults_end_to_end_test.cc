@@ -282,7 +282,7 @@ const ModelDamage kModelDamages[] = {
 // `copy`'s directory (the build tree may be out of that user's reach); empty
 // when that cannot be done.
 std::vector<std::string> unprivilegedListenCommand(const ModelCopy& copy) {
-  std::vector<std::string> command = listenCommand("en-US");
+  std::vector<std::string> command = pocketSphinxListenCommand("en-US");
   if (::geteuid() != 0) return command;
   const char* setpriv = "/usr/bin/setpriv";
   if (::access(setpriv, X_OK) != 0) return {};
@@ -302,7 +302,7 @@ TEST_P(DamagedModelTest, EndsTheRunWithoutACrash) {
   const ModelDamage& damage = GetParam();
   ModelCopy copy;
   std::vector<std::string> command =
-      damage.unprivileged ? unprivilegedListenCommand(copy) : listenCommand("en-US");
+      damage.unprivileged ? unprivilegedListenCommand(copy) : pocketSphinxListenCommand("en-US");
   if (command.empty()) GTEST_SKIP() << "root ignores permissions, and setpriv is missing";
   if (kAddressSanitizer && damage.overReadInSphinxBase) {
     GTEST_SKIP() << "AddressSanitizer reports SphinxBase's own over-read";

@@ -8,6 +8,10 @@
 namespace quorvane::platform::linux_backend {
 namespace {
 
+// Kaldi prints every message at or above the log level: its errors come at
+// -2, so -1, the level Vosk documents as quiet, still lets them through.
+constexpr int kSilentLogLevel = -100;
+
 const VoskApi* loadVoskApi() {
   const std::filesystem::path path = voskLibraryPath();
   if (path.empty()) return nullptr;
@@ -23,7 +27,7 @@ const VoskApi* loadVoskApi() {
     delete api;
     return nullptr;
   }
-  api->vosk_set_log_level(-1);
+  api->vosk_set_log_level(kSilentLogLevel);
   return api;
 }
 
