@@ -36,6 +36,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/
 install(FILES ${PROJECT_SOURCE_DIR}/docs/performance.md DESTINATION ${QUORVANE_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUORVANE_DOC_DIR})
 
+# The Vosk engine and its English model, where the installed program looks
+# for its own: lib/quorvane-dictation/vosk and share/quorvane-dictation beside
+# its bin directory. Without them (no scripts/fetch-vosk), it runs on
+# PocketSphinx.
+if(EXISTS ${QUORVANE_VOSK_PARTS}/libvosk.so)
+  install(FILES ${QUORVANE_VOSK_PARTS}/libvosk.so DESTINATION lib/quorvane-dictation/vosk)
+  install(DIRECTORY ${QUORVANE_VOSK_PARTS}/model/en-us
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane-dictation/vosk/model)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvane-dictation)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -44,7 +54,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "speech to text on this machine, for host 
 set(CPACK_PACKAGE_DESCRIPTION
     "quorvane-dictation listens to the microphone and writes what is said as\n"
     "text, for a host program that runs it and reads JSON lines from it.\n"
-    "Recognition is done on this machine by PocketSphinx.")
+    "Recognition is done on this machine: by Vosk, whose small US English\n"
+    "model comes with the package, or by PocketSphinx for the languages of\n"
+    "its installed models.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)

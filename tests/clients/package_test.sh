@@ -59,7 +59,10 @@ contents=$(dpkg-deb -c "$deb")
 for file in usr/bin/quorvane-dictation usr/share/man/man1/quorvane-dictation.1.gz \
             usr/share/doc/quorvane-dictation/protocol.md usr/share/doc/quorvane-dictation/performance.md \
             usr/share/doc/quorvane-dictation/copyright \
-            usr/share/doc/quorvane-dictation/changelog.gz; do
+            usr/share/doc/quorvane-dictation/changelog.gz \
+            usr/lib/quorvane-dictation/vosk/libvosk.so \
+            usr/share/quorvane-dictation/vosk/model/en-us/am/final.mdl \
+            usr/share/quorvane-dictation/vosk/model/en-us/graph/HCLr.fst; do
   [[ $contents == *" ./$file"* ]] || fail "$file is not in the package"
 done
 

@@ -37,7 +37,7 @@ std::vector<std::filesystem::path> voskLibraryCandidates() {
   std::vector<std::filesystem::path> candidates;
   if (const std::filesystem::path program = programDirectory(); !program.empty()) {
     candidates.push_back(program / "vosk/libvosk.so");
-    candidates.push_back(program.parent_path() / "lib/quorvane-dictation/libvosk.so");
+    candidates.push_back(program.parent_path() / "lib/quorvane-dictation/vosk/libvosk.so");
   }
   for (const char* directory : {"/usr/local/lib", "/usr/lib/x86_64-linux-gnu", "/usr/lib"}) {
     candidates.push_back(std::filesystem::path(directory) / "libvosk.so");

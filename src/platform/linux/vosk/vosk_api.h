@@ -32,7 +32,7 @@ struct VoskApi {
 };
 
 // Where libvosk is looked for, in order: beside the program (a build
-// tree), in the program's own library folder (lib/quorvane-dictation beside
+// tree), in the program's own library folder (lib/quorvane-dictation/vosk beside
 // its bin directory), then in the system's library folders.
 std::vector<std::filesystem::path> voskLibraryCandidates();
 
