@@ -128,7 +128,12 @@ std::vector<std::string> violations(const std::vector<Call>& calls,
   return found;
 }
 
-TEST(PrivacyTest, ADictationTalksOnlyToTheAudioServerAndLeavesNothingBehind) {
+// Each engine's session: the product as built (Vosk, beside it), and a
+// copy of it alone (PocketSphinx).
+class PrivacyTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PrivacyTest, ADictationTalksOnlyToTheAudioServerAndLeavesNothingBehind) {
+  const bool vosk = GetParam();
   if (kThreadSanitizer) GTEST_SKIP() << "ThreadSanitizer's runtime makes files of its own";
   ASSERT_EQ(::access(kStrace, X_OK), 0) << kStrace << " is missing; scripts/setup installs it";
   PrivatePulseServer server;
@@ -140,9 +145,11 @@ TEST(PrivacyTest, ADictationTalksOnlyToTheAudioServerAndLeavesNothingBehind) {
   const fs::path trace = traceDirectory.path() / "trace";
   SpeechSample speech = loadLibrivoxSample(kSentence);
 
-  std::vector<std::string> command = {kStrace,        "-f", "-qq",        "--seccomp-bpf", "-o",
-                                      trace.string(), "-e", kTracedCalls, productBinary(), "listen",
-                                      "en-US"};
+  std::vector<std::string> listen =
+      vosk ? listenCommand("en-US") : pocketSphinxListenCommand("en-US");
+  std::vector<std::string> command = {kStrace, "-f",           "-qq", "--seccomp-bpf",
+                                      "-o",    trace.string(), "-e",  kTracedCalls};
+  command.insert(command.end(), listen.begin(), listen.end());
   ChildProcess product(command, environment);
   ASSERT_TRUE(becomesReady(product));
   server.play(speech.samples);
@@ -157,9 +164,23 @@ TEST(PrivacyTest, ADictationTalksOnlyToTheAudioServerAndLeavesNothingBehind) {
     connected = connected || (call.name == "connect" && call.succeeded());
   }
   ASSERT_TRUE(connected) << "the trace shows no connection to the audio server";
+  // The engine's own files were read: the trace is of that engine's session.
+  const char* const engineFiles[] = {vosk ? "libvosk.so" : "libpocketsphinx.so",
+                                     vosk ? "/am/final.mdl" : "/mdef"};
+  for (const char* file : engineFiles) {
+    bool read = false;
+    for (const Call& call : calls) {
+      read = read || (call.name.starts_with("open") && call.succeeded() &&
+                      call.path().find(file) != std::string::npos);
+    }
+    EXPECT_TRUE(read) << "the trace shows no " << file;
+  }
   for (const std::string& violation : violations(calls, serverSocket)) ADD_FAILURE() << violation;
   EXPECT_TRUE(fs::is_empty(home)) << "the run left files in its home directory";
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, PrivacyTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Vosk" : "PocketSphinx"; });
 
 }  // namespace
 }  // namespace quorvane::testing
