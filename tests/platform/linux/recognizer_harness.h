@@ -17,6 +17,11 @@
 
 namespace quorvane::platform::linux_backend {
 
+using quorvane::testing::loadLibrivoxSample;
+using quorvane::testing::SpeechSample;
+using quorvane::testing::synthesizeSpeech;
+using quorvane::testing::wordErrorRate;
+
 // Only bounds a broken run; the model loads in about half a second.
 constexpr std::chrono::seconds kPatience{60};
 
@@ -147,6 +152,63 @@ class RecognizerHarness : public ::testing::Test {
     if (!mainQueue_.runUntil([&] { return received(true); })) return "<no final result>";
     const Delivery& last = deliveries_.back();
     return last.result ? last.result->text : "<error>";
+  }
+
+  // Partial results, then one final result, all on the main queue, for a
+  // LibriVox sentence; the final text is within `wordErrorBound` of it.
+  void expectPartialsThenOneFinal(double wordErrorBound) {
+    SpeechSample speech = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
+    ASSERT_NO_FATAL_FAILURE(startTask());
+    append(speech.samples);
+    append(std::vector<std::int16_t>(16000, 0));
+    ASSERT_TRUE(mainQueue_.runUntil([&] { return received(false); }));
+    request_->endAudio();
+    ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+    ASSERT_GE(deliveries_.size(), 2u);
+    for (std::size_t i = 0; i < deliveries_.size(); ++i) {
+      const Delivery& delivery = deliveries_[i];
+      EXPECT_EQ(delivery.thread, std::this_thread::get_id()) << "not on the main queue";
+      EXPECT_FALSE(delivery.hasError);
+      ASSERT_TRUE(delivery.result);
+      EXPECT_FALSE(delivery.result->text.empty());
+      EXPECT_EQ(delivery.result->isFinal, i + 1 == deliveries_.size());
+    }
+    std::string final = deliveries_.back().result->text;
+    EXPECT_LE(wordErrorRate(speech.transcript, final), wordErrorBound) << final;
+  }
+
+  // Each spoken command of `sentence` is heard, in the order spoken, as
+  // its mark.
+  void expectSpokenMarks(const std::string& sentence, const std::vector<std::string>& marks) {
+    SpeechSample speech = synthesizeSpeech(sentence, dataHome_.path());
+    ASSERT_NO_FATAL_FAILURE(startTask());
+    append(speech.samples);
+    request_->endAudio();
+    ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+    const Delivery& final = deliveries_.back();
+    ASSERT_TRUE(final.result);
+    const std::string& text = final.result->text;
+    std::size_t from = 0;
+    for (const std::string& mark : marks) {
+      std::size_t at = text.find(mark, from);
+      ASSERT_NE(at, std::string::npos) << "\"" << mark << "\" missing from: " << text;
+      from = at + mark.size();
+    }
+  }
+
+  // A result waits on the main queue when the task is cancelled: it never
+  // reaches the handler.
+  void expectNothingAfterCancel() {
+    SpeechSample speech = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
+    ASSERT_NO_FATAL_FAILURE(startTask());
+    append(speech.samples);
+    request_->endAudio();
+    ASSERT_TRUE(mainQueue_.waitForPosts(1));
+    task_->cancel();
+    mainQueue_.runPosted();
+    EXPECT_TRUE(deliveries_.empty());
   }
 
   bool received(bool final) const {

@@ -23,25 +23,7 @@ class SphinxRecognizerTest : public RecognizerHarness {
 };
 
 TEST_F(SphinxRecognizerTest, PartialResultsThenOneFinalResultOnTheMainQueue) {
-  SpeechSample speech = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(speech.samples);
-  append(std::vector<std::int16_t>(16000, 0));
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(false); }));
-  request_->endAudio();
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
-
-  ASSERT_GE(deliveries_.size(), 2u);
-  for (std::size_t i = 0; i < deliveries_.size(); ++i) {
-    const Delivery& delivery = deliveries_[i];
-    EXPECT_EQ(delivery.thread, std::this_thread::get_id()) << "not on the main queue";
-    EXPECT_FALSE(delivery.hasError);
-    ASSERT_TRUE(delivery.result);
-    EXPECT_FALSE(delivery.result->text.empty());
-    EXPECT_EQ(delivery.result->isFinal, i + 1 == deliveries_.size());
-  }
-  std::string final = deliveries_.back().result->text;
-  EXPECT_LT(wordErrorRate(speech.transcript, final), 0.5) << final;
+  expectPartialsThenOneFinal(0.5);
 }
 
 TEST_F(SphinxRecognizerTest, UtterancesAfterPausesAddUp) {
@@ -100,38 +82,13 @@ TEST_F(SphinxRecognizerTest, OtherLanguagesKeepTheirOwnLanguageModel) {
 }
 
 TEST_F(SphinxRecognizerTest, SpokenCommandsComeOutAsTheirMarks) {
-  SpeechSample speech = synthesizeSpeech(
+  expectSpokenMarks(
       "please send the report comma then call me period is the office open question mark "
       "new paragraph thanks semicolon see you soon",
-      dataHome_.path());
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(speech.samples);
-  request_->endAudio();
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
-
-  const Delivery& final = deliveries_.back();
-  ASSERT_TRUE(final.result);
-  // Each command heard, in the order spoken, as its mark.
-  const std::string& text = final.result->text;
-  std::size_t from = 0;
-  for (std::string mark : {", ", ". ", "?\n\n", "; "}) {
-    std::size_t at = text.find(mark, from);
-    ASSERT_NE(at, std::string::npos) << "\"" << mark << "\" missing from: " << text;
-    from = at + mark.size();
-  }
+      {", ", ". ", "?\n\n", "; "});
 }
 
-TEST_F(SphinxRecognizerTest, NothingReachesTheHandlerAfterCancel) {
-  SpeechSample speech = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(speech.samples);
-  request_->endAudio();
-  // A result waits on the main queue when the task is cancelled.
-  ASSERT_TRUE(mainQueue_.waitForPosts(1));
-  task_->cancel();
-  mainQueue_.runPosted();
-  EXPECT_TRUE(deliveries_.empty());
-}
+TEST_F(SphinxRecognizerTest, NothingReachesTheHandlerAfterCancel) { expectNothingAfterCancel(); }
 
 TEST_F(SphinxRecognizerTest, ModelThatFailsToLoadReportsAnError) {
   // Every file in place, but the language model is no language model.

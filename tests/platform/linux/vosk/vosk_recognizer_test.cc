@@ -54,24 +54,7 @@ class VoskRecognizerTest : public RecognizerHarness {
 };
 
 TEST_F(VoskRecognizerTest, PartialResultsThenOneFinalResultOnTheMainQueue) {
-  SpeechSample speech = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(speech.samples);
-  append(std::vector<std::int16_t>(16000, 0));
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(false); }));
-  request_->endAudio();
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
-
-  ASSERT_GE(deliveries_.size(), 2u);
-  for (std::size_t i = 0; i < deliveries_.size(); ++i) {
-    const Delivery& delivery = deliveries_[i];
-    EXPECT_EQ(delivery.thread, std::this_thread::get_id()) << "not on the main queue";
-    EXPECT_FALSE(delivery.hasError);
-    ASSERT_TRUE(delivery.result);
-    EXPECT_EQ(delivery.result->isFinal, i + 1 == deliveries_.size());
-  }
-  std::string final = deliveries_.back().result->text;
-  EXPECT_LE(wordErrorRate(speech.transcript, final), 0.25) << final;
+  expectPartialsThenOneFinal(0.25);
 }
 
 TEST_F(VoskRecognizerTest, UtterancesAfterPausesAddUp) {
@@ -92,39 +75,16 @@ TEST_F(VoskRecognizerTest, UtterancesAfterPausesAddUp) {
   EXPECT_EQ(final.result->text.find_first_of(".?!"), std::string::npos) << final.result->text;
 }
 
+// The synthetic voice's "comma" comes out of this model as "calmer" or "kind
+// of"; the text-quality benchmark counts such misses.
 TEST_F(VoskRecognizerTest, SpokenCommandsComeOutAsTheirMarks) {
-  // The synthetic voice's "comma" comes out of this model as "calmer" or
-  // "kind of"; the text-quality benchmark counts such misses.
-  SpeechSample speech = synthesizeSpeech(
+  expectSpokenMarks(
       "please call me period is the office open question mark new paragraph thanks semicolon "
       "see you soon",
-      dataHome_.path());
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(speech.samples);
-  request_->endAudio();
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
-
-  const Delivery& final = deliveries_.back();
-  ASSERT_TRUE(final.result);
-  const std::string& text = final.result->text;
-  std::size_t from = 0;
-  for (std::string mark : {". ", "?\n\n", "; "}) {
-    std::size_t at = text.find(mark, from);
-    ASSERT_NE(at, std::string::npos) << "\"" << mark << "\" missing from: " << text;
-    from = at + mark.size();
-  }
+      {". ", "?\n\n", "; "});
 }
 
-TEST_F(VoskRecognizerTest, NothingReachesTheHandlerAfterCancel) {
-  SpeechSample speech = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(speech.samples);
-  request_->endAudio();
-  ASSERT_TRUE(mainQueue_.waitForPosts(1));
-  task_->cancel();
-  mainQueue_.runPosted();
-  EXPECT_TRUE(deliveries_.empty());
-}
+TEST_F(VoskRecognizerTest, NothingReachesTheHandlerAfterCancel) { expectNothingAfterCancel(); }
 
 // A model folder that lacks a file is passed over for the next one found.
 TEST_F(VoskRecognizerTest, IncompleteModelIsPassedOver) {
