@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "frame/run_loop.h"
+#include "platform/linux/model_tree.h"
 #include "platform/linux/pocketsphinx/sphinx_recognizer.h"
 #include "platform/linux/process/program_location.h"
 #include "platform/linux/scoped_environment.h"
@@ -16,38 +17,12 @@ using testing::ScopedEnvironment;
 using testing::TemporaryDirectory;
 namespace fs = std::filesystem;
 
-// PocketSphinx models under three data directories of a temporary tree:
-// the user's data home, then "local" and "system" as $XDG_DATA_DIRS. The
-// Vosk engine and its English model are the program's own, beside it.
-class LinuxSpeechServiceTest : public ::testing::Test {
+// The Vosk engine and its English model are the program's own, beside it.
+class LinuxSpeechServiceTest : public ModelTreeTest {
  protected:
-  LinuxSpeechServiceTest()
-      : environment_({{"XDG_DATA_HOME", (root_.path() / "home").string()},
-                      {"XDG_DATA_DIRS", (root_.path() / "local").string() + ":" +
-                                            (root_.path() / "system").string()},
-                      {"LC_ALL", std::nullopt},
-                      {"LC_MESSAGES", std::nullopt},
-                      {"LANG", "C"}}) {}
-
-  fs::path modelPath(const std::string& dataDirectory, const std::string& name) const {
-    return root_.path() / dataDirectory / "pocketsphinx/model" / name;
-  }
-
-  // A model directory as pocketsphinx-en-us lays one out.
-  fs::path installModel(const std::string& dataDirectory, const std::string& name) const {
-    fs::path model = modelPath(dataDirectory, name);
-    root_.writeFile(model / name / "mdef");
-    root_.writeFile(model / (name + ".lm.bin"));
-    root_.writeFile(model / "cmudict.dict");
-    return model;
-  }
-
   static bool hasVosk() {
     return !voskLibraryPath().empty() && fs::exists(programDirectory() / "vosk/model/en-us");
   }
-
-  TemporaryDirectory root_;
-  ScopedEnvironment environment_;
 };
 
 TEST_F(LinuxSpeechServiceTest, ServiceFindsModelsForLocaleIdentifiers) {

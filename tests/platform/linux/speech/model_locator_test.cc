@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/linux/model_tree.h"
 #include "platform/linux/pocketsphinx/model_files.h"
 #include "platform/linux/process/program_location.h"
 #include "platform/linux/scoped_environment.h"
@@ -20,35 +21,7 @@ std::vector<fs::path> withProgramDirectories(std::vector<fs::path> directories) 
   return directories;
 }
 
-// Models under three data directories of a temporary tree: the user's data
-// home, then "local" and "system" as $XDG_DATA_DIRS.
-class ModelLocatorTest : public ::testing::Test {
- protected:
-  ModelLocatorTest()
-      : environment_({{"XDG_DATA_HOME", (root_.path() / "home").string()},
-                      {"XDG_DATA_DIRS", (root_.path() / "local").string() + ":" +
-                                            (root_.path() / "system").string()},
-                      {"LC_ALL", std::nullopt},
-                      {"LC_MESSAGES", std::nullopt},
-                      {"LANG", "C"}}) {}
-
-  fs::path modelPath(const std::string& dataDirectory, const std::string& name) const {
-    return root_.path() / dataDirectory / "pocketsphinx/model" / name;
-  }
-
-  // A model directory as pocketsphinx-en-us lays one out.
-  fs::path installModel(const std::string& dataDirectory, const std::string& name) const {
-    fs::path model = modelPath(dataDirectory, name);
-    root_.writeFile(model / name / "mdef");
-    root_.writeFile(model / (name + ".lm.bin"));
-    root_.writeFile(model / (name + "-phone.lm.bin"));
-    root_.writeFile(model / "cmudict.dict");
-    return model;
-  }
-
-  TemporaryDirectory root_;
-  ScopedEnvironment environment_;
-};
+using ModelLocatorTest = ModelTreeTest;
 
 TEST_F(ModelLocatorTest, SearchesDataHomeThenDataDirectories) {
   EXPECT_EQ(modelSearchDirectories("pocketsphinx"),
