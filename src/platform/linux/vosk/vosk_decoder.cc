@@ -25,9 +25,11 @@ std::unique_ptr<VoskDecoder> VoskDecoder::load(const VoskApi& api,
     api.vosk_model_free(model);
     return nullptr;
   }
-  // Word times feed the formatter's pauses, also while the speaker talks.
+  // Word times feed the formatter's pauses. Partial results go without
+  // them: with times, libvosk holds each partial back until it can align
+  // its words, a second or more behind the speech.
   api.vosk_recognizer_set_words(recognizer, 1);
-  api.vosk_recognizer_set_partial_words(recognizer, 1);
+  api.vosk_recognizer_set_partial_words(recognizer, 0);
   return std::unique_ptr<VoskDecoder>(new VoskDecoder(api, model, recognizer));
 }
 
@@ -59,8 +61,8 @@ bool VoskDecoder::process(std::span<const std::int16_t> samples) {
 
 std::vector<TimedWord> VoskDecoder::words() const {
   std::vector<TimedWord> words = finishedWords_;
-  append(words, wordsOfVoskResult(orEmpty(api_.vosk_recognizer_partial_result(recognizer_)),
-                                  "partial_result"));
+  append(words, wordsOfVoskPartial(orEmpty(api_.vosk_recognizer_partial_result(recognizer_)),
+                                   heardSeconds()));
   return words;
 }
 

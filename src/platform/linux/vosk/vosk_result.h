@@ -14,4 +14,9 @@ namespace quorvane::platform::linux_backend {
 // has no words.
 std::vector<TimedWord> wordsOfVoskResult(std::string_view json, std::string_view key);
 
+// The words of a partial result's text ("partial"), which libvosk has
+// without their times: all of them are given `seconds`, the audio heard so
+// far, so that no pause shows inside or after them until the utterance ends.
+std::vector<TimedWord> wordsOfVoskPartial(std::string_view json, double seconds);
+
 }  // namespace quorvane::platform::linux_backend

@@ -52,5 +52,19 @@ TEST(VoskResultTest, WordsWithTheirTimes) {
   }
 }
 
+TEST(VoskResultTest, PartialTextWordsAllAtTheAudioHeard) {
+  const Case cases[] = {
+      {R"({"partial":"and mister  john"})", "", "and@2.50-2.50 mister@2.50-2.50 john@2.50-2.50"},
+      {R"({"partial":"[unk] café"})", "", "café@2.50-2.50"},
+      {R"({"partial":""})", "", ""},
+      {R"({"partial":7})", "", ""},
+      {R"({"text":"and"})", "", ""},
+      {"{", "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(described(wordsOfVoskPartial(c.json, 2.5)), c.words) << c.json;
+  }
+}
+
 }  // namespace
 }  // namespace quorvane::platform::linux_backend
