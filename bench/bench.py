@@ -91,14 +91,33 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import wave
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests" / "support"))
+sys.path.insert(0, str(ROOT / "bench"))
 
+from harness import (  # noqa: E402
+    BARE,
+    LEAD_PAD,
+    LOCALE,
+    MODEL,
+    STOP_AFTER_SPEECH,
+    TRAIL_PAD,
+    BenchError,
+    Product,
+    SessionRunner,
+    cpu_seconds,
+    edit_distance,
+    now,
+    percentile,
+    silence,
+    spread,
+    wait_with_usage,
+    word_error_rate,
+    words_of,
+    write_wav,
+)
 from private_audio_server import (  # noqa: E402
     CHUNK_SECONDS,
     FRAME_BYTES,
@@ -108,16 +127,7 @@ from private_audio_server import (  # noqa: E402
     read_pcm,
 )
 
-MODEL = Path("/usr/share/pocketsphinx/model/en-us")
-BARE = "pocketsphinx_continuous"
-LOCALE = "en-US"
 GRACE_MS = 2900  # the session waits this long (3 s) for the last result, less rounding
-STOP_AFTER_SPEECH = 1.0  # seconds from the last audio written to "stop"
-# What a session records before the speech: the silence in the pipe when
-# recording starts and until the feeder plays the file (about 50 ms beyond
-# "ready" to "stop", counted from the bytes the server sends).
-LEAD_PAD = 0.05
-TRAIL_PAD = STOP_AFTER_SPEECH
 AUTO_STOP = 300.0  # a session stops by itself this long after "ready"
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -146,171 +156,6 @@ TARGETS = {
 
 CONDITIONS_CACHE = Path(tempfile.gettempdir()) / "quorvane-conditions"
 QUICK_CONDITIONS = ("clean", "quiet", "loud", "dc", "white10", "pink10", "babble10", "echo")
-
-
-class BenchError(RuntimeError):
-    pass
-
-
-def now():
-    return time.perf_counter()
-
-
-def spread(values):
-    values = [v for v in values if v is not None]
-    if not values:
-        return None
-    return {
-        "median": statistics.median(values),
-        "min": min(values),
-        "max": max(values),
-        "n": len(values),
-    }
-
-
-def percentile(values, share):
-    """The nearest-rank percentile; None without values."""
-    values = sorted(values)
-    if not values:
-        return None
-    return values[min(len(values) - 1, max(0, int(-(-share * len(values) // 1)) - 1))]
-
-
-def words_of(text):
-    """The words alone: the product writes capitals and marks, the bare
-    recognizer does not."""
-    return [word for word in (w.strip(".,?!:;") for w in text.lower().split()) if word]
-
-
-def edit_distance(reference, hypothesis):
-    previous = list(range(len(hypothesis) + 1))
-    for i, ref_word in enumerate(reference, 1):
-        current = [i] + [0] * len(hypothesis)
-        for j, hyp_word in enumerate(hypothesis, 1):
-            current[j] = min(previous[j] + 1, current[j - 1] + 1,
-                             previous[j - 1] + (ref_word != hyp_word))
-        previous = current
-    return previous[-1]
-
-
-def word_error_rate(pairs):
-    """Pooled WER over [(reference, hypothesis)] texts."""
-    errors = sum(edit_distance(words_of(r), words_of(h)) for r, h in pairs)
-    total = sum(len(words_of(r)) for r, _ in pairs)
-    return errors / total if total else 0.0
-
-
-def wait_with_usage(process):
-    """Waits for a Popen child with wait4; (exit code, rusage)."""
-    while True:
-        try:
-            _, status, usage = os.wait4(process.pid, 0)
-            break
-        except InterruptedError:
-            continue
-    process.returncode = os.waitstatus_to_exitcode(status)
-    return process.returncode, usage
-
-
-def cpu_seconds(usage):
-    return usage.ru_utime + usage.ru_stime
-
-
-def write_wav(path, pcm):
-    with wave.open(str(path), "wb") as out:
-        out.setnchannels(1)
-        out.setsampwidth(FRAME_BYTES)
-        out.setframerate(RATE)
-        out.writeframes(pcm)
-
-
-def silence(seconds):
-    return bytes(int(RATE * seconds) * FRAME_BYTES)
-
-
-class Product:
-    """One run of the product with its output lines time-stamped."""
-
-    def __init__(self, binary, args, env):
-        self.lines = queue.Queue()
-        self.messages = []  # (time, message)
-        self.stdout_bytes = 0
-        self.stderr = b""
-        self.started = now()
-        self.process = subprocess.Popen(
-            [str(binary), *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE, env=env, bufsize=0)
-        self._reader = threading.Thread(target=self._read, daemon=True)
-        self._reader.start()
-        self._errors = threading.Thread(target=self._read_stderr, daemon=True)
-        self._errors.start()
-
-    @property
-    def pid(self):
-        return self.process.pid
-
-    def _read(self):
-        for line in self.process.stdout:
-            at = now()
-            self.stdout_bytes += len(line)
-            try:
-                message = json.loads(line)
-            except ValueError:
-                message = {"type": "unparsable", "line": line.decode(errors="replace")}
-            self.messages.append((at, message))
-            self.lines.put((at, message))
-        self.lines.put((now(), None))
-
-    def _read_stderr(self):
-        self.stderr = self.process.stderr.read()
-
-    def wait_for(self, kind, timeout):
-        deadline = now() + timeout
-        while True:
-            try:
-                at, message = self.lines.get(timeout=max(0.0, deadline - now()))
-            except queue.Empty:
-                raise BenchError(f"no {kind!r} within {timeout} s") from None
-            if message is None:
-                raise BenchError(f"the product ended before {kind!r}")
-            if message.get("type") == kind:
-                return at, message
-            if message.get("type") in ("error", "cancelled", "unparsable"):
-                raise BenchError(f"waiting for {kind!r}: {message}")
-
-    def send(self, line):
-        self.process.stdin.write(line.encode() + b"\n")
-        self.process.stdin.flush()
-
-    def finish(self):
-        """Closes standard input, waits for the exit; (exit code, rusage)."""
-        code, usage = wait_with_usage(self.process)
-        self._reader.join(5)
-        self._errors.join(5)
-        try:
-            self.process.stdin.close()
-        except OSError:
-            pass
-        if self.stderr:
-            raise BenchError(f"the product wrote to standard error: {self.stderr[:200]!r}")
-        return code, usage
-
-    def stop(self):
-        """Writes "stop" and waits for "final", "done" and a clean exit;
-        (time "stop" was written, time of "final", "final", rusage)."""
-        stop_at = now()
-        self.send("stop")
-        final_at, final = self.wait_for("final", 10)
-        self.wait_for("done", 5)
-        code, usage = self.finish()
-        if code != 0:
-            raise BenchError(f"listen exited with {code}")
-        return stop_at, final_at, final, usage
-
-    def kill(self):
-        if self.process.returncode is None:
-            self.process.kill()
-            wait_with_usage(self.process)
 
 
 def first_holding_last_word(timeline, final_text):
@@ -784,9 +629,8 @@ class Bench:
 
     def measure_conditions(self, quick):
         import mic_conditions
-        import text_quality
         names = [n for n in mic_conditions.CONDITIONS if not quick or n in QUICK_CONDITIONS]
-        runner = text_quality.Runner(self.binary, self.work, CONDITIONS_CACHE)
+        runner = SessionRunner(self.binary, self.work, CONDITIONS_CACHE)
         results = []
         with PrivateAudioServer() as server:
             for name in names:
@@ -1215,8 +1059,8 @@ def main():
 
 
 if __name__ == "__main__":
-    import text_quality  # noqa: E402  (it loads this file as the module "bench")
+    import text_quality  # noqa: E402
     try:
         main()
-    except (BenchError, text_quality.core.BenchError, text_quality.TextBenchError) as error:
+    except (BenchError, text_quality.TextBenchError) as error:
         sys.exit(f"bench: {error}")

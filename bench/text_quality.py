@@ -52,10 +52,10 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-import bench as core  # noqa: E402
+import harness  # noqa: E402
 import text_metrics as tm  # noqa: E402
 from private_audio_server import (  # noqa: E402
-    CHUNK_SECONDS, FRAME_BYTES, RATE, PrivateAudioServer, read_pcm)
+    FRAME_BYTES, RATE, PrivateAudioServer, read_pcm)
 
 TEXT_DIR = HERE / "text"
 LIBRIVOX_DIR = Path("/usr/share/pocketsphinx/test/data/librivox")
@@ -358,10 +358,10 @@ class Voices:
         if not out.exists():
             # Each stretch ends and starts with EDGE of silence: a pause
             # between two is the silence in between and both edges.
-            pcm = b"".join(self.stretch(name, words) + core.silence(max(0.0, pause - 2 * EDGE))
+            pcm = b"".join(self.stretch(name, words) + harness.silence(max(0.0, pause - 2 * EDGE))
                            for words, pause in item.chunks)
             partial = out.with_suffix(".part")
-            core.write_wav(partial, pcm)
+            harness.write_wav(partial, pcm)
             os.replace(partial, out)
         return out
 
@@ -377,133 +377,7 @@ class Task:
     bare: dict = None
 
 
-def busiest_thread(pid):
-    """(state, CPU ticks) of the process's thread that has used the most
-    CPU: the decoder."""
-    best = ("S", -1)
-    for stat in Path(f"/proc/{pid}/task").glob("*/stat"):
-        try:
-            fields = stat.read_text().rpartition(")")[2].split()
-        except OSError:
-            continue
-        ticks = int(fields[11]) + int(fields[12])  # utime, stime
-        if ticks > best[1]:
-            best = (fields[0], ticks)
-    return best
-
-
-def wait_until_idle(pid, window=0.4, samples=8, longest=60.0):
-    """Waits until the decoder thread has caught up with the audio: neither
-    running nor waiting to run in any of `samples` looks over `window`
-    seconds, and at most one clock tick of CPU spent. On a busy machine it
-    falls behind, and "stop" (which waits 3 s at most for the last result)
-    would cut the text short: a matter of speed, which bench.py measures,
-    not of text. False if it never caught up."""
-    deadline = core.now() + longest
-    while core.now() < deadline:
-        state, before = busiest_thread(pid)
-        idle = state != "R"
-        for _ in range(samples):
-            time.sleep(window / samples)
-            state, after = busiest_thread(pid)
-            idle = idle and state != "R"
-        if idle and after - before <= 1:
-            return True
-    return False
-
-
-class Runner:
-    def __init__(self, binary, work, cache=None):
-        self.binary = binary
-        self.work = Path(work)
-        self.cache = cache
-        for sub in ("home", "data"):
-            (self.work / sub).mkdir(exist_ok=True)
-        self.bare_exe = shutil.which(core.BARE)
-        if not self.bare_exe:
-            raise TextBenchError(f"{core.BARE} is not installed (Debian package pocketsphinx)")
-
-    def env(self, server):
-        env = {k: v for k, v in os.environ.items() if not k.startswith(("PULSE_", "XDG_"))}
-        env.update(HOME=str(self.work / "home"), XDG_DATA_HOME=str(self.work / "data"),
-                   XDG_DATA_DIRS="/usr/share", LC_ALL="C")
-        env.update(server.env)
-        return env
-
-    def session(self, server, wav, attempts=3):
-        """One `listen` session that hears the whole file; its final text.
-        On a starved machine the audio server may fall behind reading its
-        pipe and speech is lost before the product could hear it: such a
-        session is run again."""
-        for attempt in range(attempts):
-            dropped = server.dropped_speech_bytes
-            result = self.one_session(server, wav)
-            lost = (server.dropped_speech_bytes - dropped) / FRAME_BYTES / RATE
-            result.update(attempt=attempt + 1, speech_lost_s=round(lost, 3))
-            if not lost:
-                break
-        return result
-
-    def one_session(self, server, wav):
-        product = core.Product(self.binary, ["listen", core.LOCALE], self.env(server))
-        try:
-            product.wait_for("ready", 30)
-            played = server.feed(wav, wait=False)
-            while not played.wait(0.1):
-                if product.process.poll() is not None:
-                    raise TextBenchError("the product ended while speech was fed")
-            last_audio = core.now() - CHUNK_SECONDS
-            delay = last_audio + core.STOP_AFTER_SPEECH - core.now()
-            if delay > 0:
-                time.sleep(delay)
-            caught_up = wait_until_idle(product.pid)
-            waited = core.now() - last_audio
-            stop_at, final_at, final, _ = product.stop()
-        except BaseException:
-            try:
-                product.kill()
-            except ChildProcessError:  # already reaped
-                pass
-            raise
-        partials = [m["text"] for _, m in product.messages if m.get("type") == "partial"]
-        return {"text": final["text"], "partials": len(partials),
-                "last_partial": partials[-1] if partials else "",
-                "stop_after_s": round(waited, 2), "caught_up": caught_up,
-                "stop_final_ms": round((final_at - stop_at) * 1000, 1)}
-
-    def bare(self, wav):
-        """pocketsphinx_continuous on the audio the session records: the
-        file with the silence around it. It is deterministic: its text is
-        kept in the cache, keyed by the audio, the program and the model."""
-        pcm = core.silence(core.LEAD_PAD) + read_pcm(wav) + core.silence(core.TRAIL_PAD)
-        command = [self.bare_exe, "-hmm", str(core.MODEL / "en-us"), "-lm",
-                   str(core.MODEL / "en-us.lm.bin"), "-dict",
-                   str(core.MODEL / "cmudict-en-us.dict"), "-infile"]
-        key = hashlib.sha1(pcm)
-        for path in [Path(self.bare_exe), *(core.MODEL / p for p in (
-                "en-us/mdef", "en-us/means", "en-us.lm.bin", "cmudict-en-us.dict"))]:
-            stat = path.stat()
-            key.update(f"{path}|{stat.st_size}|{stat.st_mtime_ns}".encode())
-        cached = self.cache / f"bare-{key.hexdigest()}.txt" if self.cache else None
-        if cached and cached.exists():
-            return {"text": cached.read_text(), "cached": True}
-        padded = self.work / f"padded-{threading.get_ident()}.wav"
-        core.write_wav(padded, pcm)
-        try:
-            out = subprocess.run(command + [str(padded)], stdin=subprocess.DEVNULL,
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                 check=True).stdout
-        except subprocess.CalledProcessError as error:
-            raise TextBenchError(f"{core.BARE} failed on {wav}: {error.returncode}") from None
-        finally:
-            padded.unlink(missing_ok=True)
-        text = " ".join(out.decode(errors="replace").split())
-        if cached:
-            partial = cached.with_suffix(f".{threading.get_ident()}.part")
-            partial.write_text(text)
-            os.replace(partial, cached)
-        return {"text": text, "cached": False}
-
+class Runner(harness.SessionRunner):
     def run(self, tasks, jobs, log):
         """Runs every task: `jobs` sessions at a time, each worker with its
         own audio server; the bare recognizer alongside."""
@@ -533,7 +407,7 @@ class Runner:
                             return
                         try:
                             task.ours = self.session(server, task.wav)
-                        except (core.BenchError, TextBenchError) as error:
+                        except (harness.BenchError, TextBenchError) as error:
                             # One failed session costs its sentence, not the run.
                             task.ours = {"text": "", "last_partial": "", "error": str(error),
                                          "stop_after_s": 0.0}
@@ -841,7 +715,7 @@ def main():
         return
     binary = Path(options.binary)
     if not binary.is_absolute():
-        binary = (core.ROOT / binary).resolve() if not binary.exists() else binary.resolve()
+        binary = (harness.ROOT / binary).resolve() if not binary.exists() else binary.resolve()
     report = measure(binary, options.set, options.voices.split(",") if options.voices else None,
                      options.quick, options.jobs, not options.no_librivox, options.cache,
                      set(options.only.split(",")) if options.only else None,
@@ -860,5 +734,5 @@ def main():
 if __name__ == "__main__":
     try:
         main()
-    except (TextBenchError, core.BenchError) as error:
+    except (TextBenchError, harness.BenchError) as error:
         sys.exit(f"text_quality: {error}")
