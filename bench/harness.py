@@ -9,6 +9,9 @@ bare recognizer, and the figures made of their runs.
                    same audio, its text cached
   figures          spread (median, min-max), nearest-rank percentile, words
                    of a text, edit distance and pooled word error rate
+  BareVosk         the bare Vosk recognizer (PyPI's vosk, pinned, in a
+                   virtual environment made on first use) on WAV files:
+                   texts, word times, CPU and peak RSS of its process
   audio            16 kHz mono WAV files, silence
 
 Imports nothing of the benchmark's other modules.
@@ -22,6 +25,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import wave
@@ -46,6 +50,12 @@ STOP_AFTER_SPEECH = 1.0  # seconds from the last audio written to "stop"
 # "ready" to "stop", counted from the bytes the server sends).
 LEAD_PAD = 0.05
 TRAIL_PAD = STOP_AFTER_SPEECH
+
+# The bare Vosk recognizer: PyPI's vosk of the version whose libvosk the
+# product's engine loads, in a virtual environment of its own.
+VOSK_VERSION = "0.3.45"
+VOSK_VENV = Path(tempfile.gettempdir()) / "quorvane-bench-vosk-venv"
+VOSK_DECODE = ROOT / "bench" / "vosk_decode.py"
 
 
 class BenchError(RuntimeError):
@@ -343,3 +353,84 @@ class SessionRunner:
             os.replace(partial, cached)
         return {"text": text, "cached": False}
 
+
+
+class BareVosk:
+    """The bare Vosk recognizer: bench/vosk_decode.py run by the Python of
+    a virtual environment holding PyPI's vosk (VOSK_VERSION), made and
+    filled by pip on first use and reused after."""
+
+    def __init__(self, model, venv=VOSK_VENV, log=lambda text: None):
+        self.model = Path(model)
+        self.venv = Path(venv)
+        if not (self.model / "am").is_dir() or not (self.model / "conf").is_dir():
+            raise BenchError(f"{self.model} is not a Vosk model folder (am/, conf/); "
+                             "see --vosk-model")
+        self.python = self.venv / "bin" / "python"
+        if not self.python.exists():
+            log(f"bare Vosk: making the virtual environment {self.venv}")
+            self._run([sys.executable, "-m", "venv", str(self.venv)])
+        if self.installed() != VOSK_VERSION:
+            log(f"bare Vosk: pip install vosk=={VOSK_VERSION} into {self.venv}")
+            self._run([str(self.python), "-m", "pip", "install", "--quiet",
+                       f"vosk=={VOSK_VERSION}"])
+            if self.installed() != VOSK_VERSION:
+                raise BenchError(f"vosk {VOSK_VERSION} did not install into {self.venv}")
+        self.version = VOSK_VERSION
+
+    @staticmethod
+    def _run(command):
+        done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT)
+        if done.returncode != 0:
+            tail = done.stdout.decode(errors="replace")[-800:]
+            raise BenchError(f"{' '.join(command)} failed with {done.returncode}:\n{tail}")
+        return done.stdout
+
+    def installed(self):
+        """The vosk version in the environment; None without one."""
+        done = subprocess.run(
+            [str(self.python), "-c", "import importlib.metadata as m; print(m.version('vosk'))"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return done.stdout.decode().strip() if done.returncode == 0 else None
+
+    def decode(self, wavs):
+        """One process over the files (16 kHz mono 16-bit WAV), the model
+        loaded once: ([{"file", "text", "words": [(word, start s, end s)]}],
+        {"cpu_s", "maxrss_kb", "wall_s"} of the process)."""
+        return self._process([str(self.python), str(VOSK_DECODE), str(self.model),
+                              *map(str, wavs)])
+
+    def decode_one(self, wav):
+        """A process of its own for one file: its text and word times, with
+        the process's CPU, peak RSS and wall clock time."""
+        results, usage = self.decode([wav])
+        return {**results[0], **usage}
+
+    def interpreter(self):
+        """The process's share that is Python's: the environment's Python
+        importing vosk and loading nothing."""
+        return self._process([str(self.python), str(VOSK_DECODE), "--import-only"])[1]
+
+    def _process(self, command):
+        started = now()
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        errors = []
+        reader = threading.Thread(target=lambda: errors.append(process.stderr.read()),
+                                  daemon=True)
+        reader.start()
+        out = process.stdout.read()
+        code, usage = wait_with_usage(process)
+        reader.join(5)
+        wall = now() - started
+        if code != 0:
+            detail = b"".join(errors).decode(errors="replace")[-400:]
+            raise BenchError(f"the bare Vosk recognizer failed with {code}: {detail}")
+        results = []
+        for line in out.decode().splitlines():
+            result = json.loads(line)
+            result["words"] = [tuple(w) for w in result["words"]]
+            results.append(result)
+        return results, {"cpu_s": cpu_seconds(usage), "maxrss_kb": usage.ru_maxrss,
+                         "wall_s": wall}
