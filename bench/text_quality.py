@@ -6,11 +6,14 @@ test.tsv for reporting) with several espeak-ng and flite voices, pauses as
 real silence, and plays each one into a private PulseAudio server at
 real-time pace, one `listen` session per sentence, as a host would use the
 product. The bare recognizer (`pocketsphinx_continuous -infile`, same
-model) decodes the same audio in the same run. The LibriVox recordings of
-pocketsphinx-testdata are measured the same way, on words and capitals only.
+model) decodes the same audio in the same run; with --vosk-model, so does
+the bare Vosk recognizer (PyPI's vosk, bench/vosk_decode.py). The LibriVox
+recordings of pocketsphinx-testdata are measured the same way, on words and
+capitals only.
 
     python3 bench/text_quality.py --set dev --binary build/quorvane-dictation
     python3 bench/text_quality.py --set test --voices slt,klatt --json out.json
+    python3 bench/text_quality.py --set test --vosk-model build/vosk/model/en-us
     python3 bench/text_quality.py --check          # the corpus is consistent
 
 What it reports, per voice and over all voices (ours next to bare):
@@ -375,6 +378,7 @@ class Task:
     wav: Path
     ours: dict = None
     bare: dict = None
+    vosk: dict = None  # the bare Vosk recognizer, when measured
 
 
 class Runner(harness.SessionRunner):
@@ -450,7 +454,7 @@ def summarize(tasks):
     for task in tasks:
         voice_keys = [task.voice] + (["all", f"kind:{task.item.kind}"]
                                      if task.voice != "librivox" else [])
-        for system in ("ours", "bare"):
+        for system in ("ours", "bare", "vosk"):
             result = getattr(task, system)
             if result is None:
                 continue
@@ -553,6 +557,10 @@ def markdown(summary, set_name, voices):
     lines.append(f"| *marks left to pauses* | {auto} |  |  | {pct(o['auto_recall'], 0)} |")
     lines += ["", f"The final text is the last partial's in {pct(o['final_is_last_partial'], 0)} "
               "of the sessions."]
+    if "vosk" in summary["all"]:
+        lines.append("The bare Vosk recognizer on the same audio: WER " + ", ".join(
+            f"{voice} {num(summary[voice]['vosk']['wer'])}" for voice in [*voices, "all", "librivox"]
+            if voice in summary and "vosk" in summary[voice]) + ".")
     failed = sum(summary[v]["ours"]["counts"].get("failed", 0) for v in ("all", "librivox")
                  if v in summary)
     if failed:
@@ -568,6 +576,23 @@ def markdown(summary, set_name, voices):
     return "\n".join(lines)
 
 
+def bare_vosk(vosk, tasks, work):
+    """The bare Vosk recognizer on the audio each session records (the file
+    with the silence around it, as the bare PocketSphinx one hears it), one
+    process for all files."""
+    padded = []
+    for k, task in enumerate(tasks):
+        path = work / f"vosk-{k}.wav"
+        harness.write_wav(path, harness.silence(harness.LEAD_PAD) + read_pcm(task.wav)
+                          + harness.silence(harness.TRAIL_PAD))
+        padded.append(path)
+    results, _ = vosk.decode(padded)
+    for task, result in zip(tasks, results):
+        task.vosk = {"text": result["text"]}
+    for path in padded:
+        path.unlink()
+
+
 def build_tasks(items, voices_, speaker, librivox):
     tasks = [Task(v, item, speaker.speak(v, item)) for v in voices_ for item in items]
     # Interleaved, so a run cut short still covers every voice.
@@ -577,8 +602,10 @@ def build_tasks(items, voices_, speaker, librivox):
 
 
 def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=True,
-            cache=None, only=None, log=lambda text: None, bare_cache=True):
-    """Runs the section; returns the report (summary, every text)."""
+            cache=None, only=None, log=lambda text: None, bare_cache=True, vosk=None):
+    """Runs the section; returns the report (summary, every text). With
+    `vosk` (a harness.BareVosk), the bare Vosk recognizer decodes the same
+    audio as the bare PocketSphinx one, after the sessions."""
     binary = Path(binary)
     if not os.access(binary, os.X_OK):
         raise TextBenchError(f"{binary} is not an executable; build it first")
@@ -606,6 +633,9 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
     log(f"text quality: {len(tasks)} sessions, {audio:.0f} s of audio, {jobs} at a time")
     with tempfile.TemporaryDirectory(prefix="quorvane-textbench-") as work:
         Runner(binary, work, speaker.cache if bare_cache else None).run(tasks, jobs, log)
+        if vosk:
+            log(f"text quality: the bare Vosk recognizer on the {len(tasks)} files")
+            bare_vosk(vosk, tasks, Path(work))
     summary = summarize(tasks)
     return {
         "set": set_name,
@@ -618,9 +648,10 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
         "summary": summary,
         "targets": [{"target": t, "measured": m, "met": ok}
                     for t, m, ok in targets(summary, set_name)],
+        "bare_vosk": {"pypi_version": vosk.version, "model": str(vosk.model)} if vosk else None,
         "items": [{"voice": t.voice, "id": t.item.id, "kind": t.item.kind,
                    "spoken": t.item.spoken, "reference": t.item.reference,
-                   "ours": t.ours, "bare": t.bare} for t in tasks],
+                   "ours": t.ours, "bare": t.bare, "vosk": t.vosk} for t in tasks],
     }
 
 
@@ -633,7 +664,7 @@ def rescore(path):
     for entry in report["items"]:
         name = "librivox" if entry["voice"] == "librivox" else report["set"]
         task = Task(entry["voice"], items[(name, entry["id"])], None)
-        task.ours, task.bare = entry["ours"], entry["bare"]
+        task.ours, task.bare, task.vosk = entry["ours"], entry["bare"], entry.get("vosk")
         task.ours.setdefault("last_partial", task.ours["text"])
         tasks.append(task)
     report["summary"] = summarize(tasks)
@@ -649,6 +680,8 @@ def show_items(report):
         print(f"{entry['voice']:>8} {entry['id']:<10} FER {oc['format_errors']}/{oc['tokens']}"
               f"  ref:  {entry['reference']!r}\n{'':>20}ours: {o['text']!r}\n{'':>20}bare: "
               f"{b['text']!r}")
+        if entry.get("vosk"):
+            print(f"{'':>20}vosk: {entry['vosk']['text']!r}")
 
 
 def check():
@@ -696,6 +729,8 @@ def main():
                         "(default: /tmp/quorvane-text-audio)")
     parser.add_argument("--no-bare-cache", action="store_true",
                         help="run the bare recognizer on every file, not its kept texts")
+    parser.add_argument("--vosk-model", help="also the bare Vosk recognizer (PyPI's vosk, in "
+                        f"{harness.VOSK_VENV}) with this model folder on the same audio")
     parser.add_argument("--json", help="where to write the figures and every text")
     parser.add_argument("--show", action="store_true", help="print every text next to its reference")
     parser.add_argument("--check", action="store_true", help="check the corpus and the metrics only")
@@ -716,11 +751,15 @@ def main():
     binary = Path(options.binary)
     if not binary.is_absolute():
         binary = (harness.ROOT / binary).resolve() if not binary.exists() else binary.resolve()
+    def log(text):
+        print(text, file=sys.stderr, flush=True)
+
     report = measure(binary, options.set, options.voices.split(",") if options.voices else None,
                      options.quick, options.jobs, not options.no_librivox, options.cache,
                      set(options.only.split(",")) if options.only else None,
-                     log=lambda text: print(text, file=sys.stderr, flush=True),
-                     bare_cache=not options.no_bare_cache)
+                     log=log, bare_cache=not options.no_bare_cache,
+                     vosk=harness.BareVosk(options.vosk_model, log=log) if options.vosk_model
+                     else None)
     if options.show:
         show_items(report)
     print(markdown(report["summary"], options.set, report["voices"]))
