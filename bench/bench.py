@@ -191,6 +191,7 @@ TARGETS = {
     "vosk_cpu_ratio": ("≤ 1.15× bare Vosk", lambda v: v <= 1.15),
     "vosk_rss_ratio": ("≤ 1.15× bare Vosk", lambda v: v <= 1.15),
     "vosk_emission": ("median < 400 ms, p90 < 800 ms", lambda v: v[0] < 400 and v[1] < 800),
+    "engine_log_lines": ("none", lambda v: v == 0),
 }
 
 CONDITIONS_CACHE = Path(tempfile.gettempdir()) / "quorvane-conditions"
@@ -823,7 +824,7 @@ class Bench:
     # Figures
 
     def summarize(self):
-        summary = {}
+        summary = {"engine_log": dict(Product.engine_log)}
         status = self.results.get("status")
         if status:
             summary["status_ms"] = {"ours": spread(status["ours_ms"]),
@@ -1100,6 +1101,10 @@ def markdown(summary, options, text=None):
         row(f"{minutes:g}-minute session: peak RSS (MiB)", f"{long['maxrss_mib']:.1f}",
             f"{long['bare_maxrss_mib']:.1f}", f"{long['maxrss_mib'] / long['bare_maxrss_mib']:.2f}×",
             None, None)
+    log = summary.get("engine_log")
+    if log and log["lines"]:
+        row("the engine library's log on standard error", engine_log_cell(log), "", "",
+            "engine_log_lines", log["lines"])
     lines = ((rows if len(rows) > 2 else []) + markdown_input_rates(summary) +
              markdown_conditions(summary))
     if "long" in summary:
@@ -1109,6 +1114,12 @@ def markdown(summary, options, text=None):
             for m in long["minutes"]) + f" ({long['partials']} partials, "
             f"{long['stdout_kib']:.0f} KiB of output)."]
     return "\n".join(lines)
+
+
+def engine_log_cell(log):
+    example = log["examples"][0] if log["examples"] else ""
+    return (f"{log['lines']} lines from {log['runs']} runs" +
+            (f", e.g. `{example[:90]}`" if example else ""))
 
 
 def markdown_vosk(summary, text=None):
@@ -1215,6 +1226,10 @@ def markdown_vosk(summary, text=None):
         row(f"{minutes:g}-minute session: peak RSS (MiB)", f"{long['maxrss_mib']:.1f}",
             "—" if other is None else f"{other:.1f}", f"{long['bare_maxrss_mib']:.1f}",
             "" if not other else f"{long['maxrss_mib'] / other:.2f}× Vosk")
+    log = summary.get("engine_log")
+    if log:
+        row("the engine library's log on standard error (libvosk's own)", engine_log_cell(log),
+            "", "", "", "engine_log_lines", log["lines"])
     lines = ((rows if len(rows) > 2 else []) + markdown_input_rates(summary) +
              markdown_conditions(summary))
     if "long" in summary:
