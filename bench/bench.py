@@ -59,6 +59,9 @@ What each row measures:
                    model once and decode the same audio; the ratio is the
                    median of the per-session ratios ours/bare
   peak RSS         ru_maxrss of the process, ours vs bare on the same audio
+                   (a child's ru_maxrss is at least the peak of the process
+                   it was started from: the bench loads no model itself, and
+                   its own peak is in the JSON, bench_peak_rss_mib)
   WER              word error rate of our "final" texts vs the transcripts,
                    next to the bare recognizer's on the same files (case
                    folded; all files pooled)
@@ -416,6 +419,27 @@ class StreamedRecognizer:
         return timeline, " ".join(w for w in finished if w)
 
 
+def streamed_word_ends(paths):
+    recognizer = StreamedRecognizer()
+    return {path: recognizer.word_ends(read_pcm(path)) for path in paths}
+
+
+def streamed_timelines(paths):
+    recognizer = StreamedRecognizer()
+    return {path: recognizer.timeline(read_pcm(path)) for path in paths}
+
+
+def in_child(function, *args):
+    """function(*args) in a fresh interpreter. A child's ru_maxrss counts the
+    memory it was started from, this process's peak: with a model loaded
+    here, every later child's peak RSS would be at least that."""
+    import concurrent.futures
+    import multiprocessing
+    context = multiprocessing.get_context("spawn")
+    with concurrent.futures.ProcessPoolExecutor(1, mp_context=context) as pool:
+        return pool.submit(function, *args).result()
+
+
 class Bench:
     def __init__(self, options):
         self.options = options
@@ -595,7 +619,6 @@ class Bench:
     def measure_sessions(self, runs):
         ours, bare, bare_files, at_last_word = [], [], [], []
         vosk_padded, vosk_files = [], []
-        recognizer = StreamedRecognizer()
         if self.vosk:
             # Where each word ends in the audio, from the bare Vosk
             # recognizer's word times: the engine measured; its texts are
@@ -608,7 +631,7 @@ class Bench:
             interpreter = self.vosk.interpreter()
         else:
             # Where each word ends in the audio, from PocketSphinx's full decode.
-            word_ends = {str(wav): recognizer.word_ends(read_pcm(wav)) for wav, _ in self.samples}
+            word_ends = in_child(streamed_word_ends, [str(wav) for wav, _ in self.samples])
         untimed = [wav.name for wav, _ in self.samples if not word_ends[str(wav)]]
         if untimed:
             raise BenchError(f"the full decode found no words in {', '.join(untimed)}")
@@ -658,8 +681,10 @@ class Bench:
         # PocketSphinx's own share of the tail latency, in audio time; not
         # the Vosk engine's.
         streamed = []
+        timelines = {} if self.vosk else in_child(
+            streamed_timelines, [str(self.padded[str(wav)]) for wav, _ in self.samples])
         for wav, words in ([] if self.vosk else self.samples):
-            timeline, final = recognizer.timeline(read_pcm(self.padded[str(wav)]))
+            timeline, final = timelines[str(self.padded[str(wav)])]
             speech_end = LEAD_PAD + self.durations[str(wav)]
             at = first_holding_last_word([(t, x) for t, x in timeline if t < speech_end + STOP_AFTER_SPEECH], final)
             streamed.append({"file": wav.name, "text": final,
@@ -824,7 +849,10 @@ class Bench:
     # Figures
 
     def summarize(self):
-        summary = {"engine_log": dict(Product.engine_log)}
+        import resource
+        summary = {"engine_log": dict(Product.engine_log),
+                   # The least ru_maxrss any child of this process can show.
+                   "bench_peak_rss_mib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024}
         status = self.results.get("status")
         if status:
             summary["status_ms"] = {"ours": spread(status["ours_ms"]),
