@@ -10,10 +10,22 @@ over the repetitions; every comparison is a ratio of two figures from this
 one run. Prints a Markdown table and writes the figures, with every raw
 sample, as JSON to a file whose path it prints.
 
+The product recognizes English with Vosk when it finds vosk/libvosk.so and
+vosk/model/en-us beside its executable, with PocketSphinx otherwise.
+--engine vosk (the default) measures the binary where it is next to two
+anchors in the same run: the bare Vosk recognizer (PyPI's vosk, pinned in
+harness.VOSK_VERSION, in a virtual environment the benchmark makes on first
+use and reuses; bench/vosk_decode.py on the same model, --vosk-model, and
+the same audio) and bare PocketSphinx. --engine pocketsphinx copies the
+executable alone to a temporary folder, so that it runs PocketSphinx, and
+measures it next to bare PocketSphinx as before.
+
     scripts/bench                       # full run, about 25 minutes
     scripts/bench --quick               # 2 repetitions, a 1-minute long session,
                                         # half the text-quality sentences in 2 voices
     scripts/bench --binary build-bench/quorvane-dictation --json out.json
+    scripts/bench --engine pocketsphinx
+    scripts/bench --vosk-model .deps/vosk/model/en-us
 
 What each row measures:
 
@@ -47,6 +59,9 @@ What each row measures:
                    model once and decode the same audio; the ratio is the
                    median of the per-session ratios ours/bare
   peak RSS         ru_maxrss of the process, ours vs bare on the same audio
+                   (a child's ru_maxrss is at least the peak of the process
+                   it was started from: the bench loads no model itself, and
+                   its own peak is in the JSON, bench_peak_rss_mib)
   WER              word error rate of our "final" texts vs the transcripts,
                    next to the bare recognizer's on the same files (case
                    folded; all files pooled)
@@ -77,6 +92,21 @@ What each row measures:
                    recordings: word, cased-word and formatted error rates,
                    punctuation precision and recall, spoken commands turned
                    into marks (text_quality.py, which also runs alone)
+
+With the Vosk engine, the same sessions, and besides:
+
+  bare Vosk        bench/vosk_decode.py in its own process per padded
+                   recording and run, as pocketsphinx_continuous: CPU and
+                   ru_maxrss from wait4 (Python's own share shown apart: the
+                   environment's Python importing vosk, loading nothing);
+                   its word error rate on the unpadded files, its word
+                   errors next to ours; on each microphone condition, on the
+                   text-quality audio and on the long session's audio too
+  word ends        "stop at the last word" and emission take each word's
+                   end from the bare Vosk recognizer's word times on the
+                   same audio (SetWords), the engine measured, not from
+                   PocketSphinx's decode
+  tail latency     ours alone: the streamed anchor is PocketSphinx's
 """
 
 import argparse
@@ -91,14 +121,36 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import wave
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests" / "support"))
+sys.path.insert(0, str(ROOT / "bench"))
 
+from harness import (  # noqa: E402
+    BARE,
+    LEAD_PAD,
+    LOCALE,
+    MODEL,
+    STOP_AFTER_SPEECH,
+    TRAIL_PAD,
+    VOSK_VENV,
+    VOSK_VERSION,
+    BareVosk,
+    BenchError,
+    Product,
+    SessionRunner,
+    cpu_seconds,
+    edit_distance,
+    now,
+    percentile,
+    silence,
+    spread,
+    wait_with_usage,
+    word_error_rate,
+    words_of,
+    write_wav,
+)
 from private_audio_server import (  # noqa: E402
     CHUNK_SECONDS,
     FRAME_BYTES,
@@ -108,16 +160,7 @@ from private_audio_server import (  # noqa: E402
     read_pcm,
 )
 
-MODEL = Path("/usr/share/pocketsphinx/model/en-us")
-BARE = "pocketsphinx_continuous"
-LOCALE = "en-US"
 GRACE_MS = 2900  # the session waits this long (3 s) for the last result, less rounding
-STOP_AFTER_SPEECH = 1.0  # seconds from the last audio written to "stop"
-# What a session records before the speech: the silence in the pipe when
-# recording starts and until the feeder plays the file (about 50 ms beyond
-# "ready" to "stop", counted from the bytes the server sends).
-LEAD_PAD = 0.05
-TRAIL_PAD = STOP_AFTER_SPEECH
 AUTO_STOP = 300.0  # a session stops by itself this long after "ready"
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -142,175 +185,20 @@ TARGETS = {
     "long_cpu_ratio": ("≤ 1.2× first minute", lambda v: v <= 1.2),
     "long_rss_growth_kb": ("flat", lambda v: v <= 2048),
     "condition_wer": ("≤ bare", lambda v: v <= 1e-9),
+    # The Vosk engine, next to the bare Vosk recognizer and bare PocketSphinx.
+    "vosk_wer_ratio": ("≤ 0.45× bare PocketSphinx", lambda v: v is not None and v <= 0.45),
+    "vosk_errors_over": ("≤ bare Vosk + 1 word", lambda v: v <= 1),
+    "vosk_synthetic_ratio": ("≤ 0.5× bare PocketSphinx", lambda v: v is not None and v <= 0.5),
+    "vosk_condition_wer": ("≤ bare Vosk", lambda v: v <= 1e-9),
+    "vosk_fer_ratio": ("≤ 1.2× WER", lambda v: v is not None and v <= 1.2),
+    "vosk_cpu_ratio": ("≤ 1.15× bare Vosk", lambda v: v <= 1.15),
+    "vosk_rss_ratio": ("≤ 1.15× bare Vosk", lambda v: v <= 1.15),
+    "vosk_emission": ("median < 400 ms, p90 < 800 ms", lambda v: v[0] < 400 and v[1] < 800),
+    "engine_log_lines": ("none", lambda v: v == 0),
 }
 
 CONDITIONS_CACHE = Path(tempfile.gettempdir()) / "quorvane-conditions"
 QUICK_CONDITIONS = ("clean", "quiet", "loud", "dc", "white10", "pink10", "babble10", "echo")
-
-
-class BenchError(RuntimeError):
-    pass
-
-
-def now():
-    return time.perf_counter()
-
-
-def spread(values):
-    values = [v for v in values if v is not None]
-    if not values:
-        return None
-    return {
-        "median": statistics.median(values),
-        "min": min(values),
-        "max": max(values),
-        "n": len(values),
-    }
-
-
-def percentile(values, share):
-    """The nearest-rank percentile; None without values."""
-    values = sorted(values)
-    if not values:
-        return None
-    return values[min(len(values) - 1, max(0, int(-(-share * len(values) // 1)) - 1))]
-
-
-def words_of(text):
-    """The words alone: the product writes capitals and marks, the bare
-    recognizer does not."""
-    return [word for word in (w.strip(".,?!:;") for w in text.lower().split()) if word]
-
-
-def edit_distance(reference, hypothesis):
-    previous = list(range(len(hypothesis) + 1))
-    for i, ref_word in enumerate(reference, 1):
-        current = [i] + [0] * len(hypothesis)
-        for j, hyp_word in enumerate(hypothesis, 1):
-            current[j] = min(previous[j] + 1, current[j - 1] + 1,
-                             previous[j - 1] + (ref_word != hyp_word))
-        previous = current
-    return previous[-1]
-
-
-def word_error_rate(pairs):
-    """Pooled WER over [(reference, hypothesis)] texts."""
-    errors = sum(edit_distance(words_of(r), words_of(h)) for r, h in pairs)
-    total = sum(len(words_of(r)) for r, _ in pairs)
-    return errors / total if total else 0.0
-
-
-def wait_with_usage(process):
-    """Waits for a Popen child with wait4; (exit code, rusage)."""
-    while True:
-        try:
-            _, status, usage = os.wait4(process.pid, 0)
-            break
-        except InterruptedError:
-            continue
-    process.returncode = os.waitstatus_to_exitcode(status)
-    return process.returncode, usage
-
-
-def cpu_seconds(usage):
-    return usage.ru_utime + usage.ru_stime
-
-
-def write_wav(path, pcm):
-    with wave.open(str(path), "wb") as out:
-        out.setnchannels(1)
-        out.setsampwidth(FRAME_BYTES)
-        out.setframerate(RATE)
-        out.writeframes(pcm)
-
-
-def silence(seconds):
-    return bytes(int(RATE * seconds) * FRAME_BYTES)
-
-
-class Product:
-    """One run of the product with its output lines time-stamped."""
-
-    def __init__(self, binary, args, env):
-        self.lines = queue.Queue()
-        self.messages = []  # (time, message)
-        self.stdout_bytes = 0
-        self.stderr = b""
-        self.started = now()
-        self.process = subprocess.Popen(
-            [str(binary), *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE, env=env, bufsize=0)
-        self._reader = threading.Thread(target=self._read, daemon=True)
-        self._reader.start()
-        self._errors = threading.Thread(target=self._read_stderr, daemon=True)
-        self._errors.start()
-
-    @property
-    def pid(self):
-        return self.process.pid
-
-    def _read(self):
-        for line in self.process.stdout:
-            at = now()
-            self.stdout_bytes += len(line)
-            try:
-                message = json.loads(line)
-            except ValueError:
-                message = {"type": "unparsable", "line": line.decode(errors="replace")}
-            self.messages.append((at, message))
-            self.lines.put((at, message))
-        self.lines.put((now(), None))
-
-    def _read_stderr(self):
-        self.stderr = self.process.stderr.read()
-
-    def wait_for(self, kind, timeout):
-        deadline = now() + timeout
-        while True:
-            try:
-                at, message = self.lines.get(timeout=max(0.0, deadline - now()))
-            except queue.Empty:
-                raise BenchError(f"no {kind!r} within {timeout} s") from None
-            if message is None:
-                raise BenchError(f"the product ended before {kind!r}")
-            if message.get("type") == kind:
-                return at, message
-            if message.get("type") in ("error", "cancelled", "unparsable"):
-                raise BenchError(f"waiting for {kind!r}: {message}")
-
-    def send(self, line):
-        self.process.stdin.write(line.encode() + b"\n")
-        self.process.stdin.flush()
-
-    def finish(self):
-        """Closes standard input, waits for the exit; (exit code, rusage)."""
-        code, usage = wait_with_usage(self.process)
-        self._reader.join(5)
-        self._errors.join(5)
-        try:
-            self.process.stdin.close()
-        except OSError:
-            pass
-        if self.stderr:
-            raise BenchError(f"the product wrote to standard error: {self.stderr[:200]!r}")
-        return code, usage
-
-    def stop(self):
-        """Writes "stop" and waits for "final", "done" and a clean exit;
-        (time "stop" was written, time of "final", "final", rusage)."""
-        stop_at = now()
-        self.send("stop")
-        final_at, final = self.wait_for("final", 10)
-        self.wait_for("done", 5)
-        code, usage = self.finish()
-        if code != 0:
-            raise BenchError(f"listen exited with {code}")
-        return stop_at, final_at, final, usage
-
-    def kill(self):
-        if self.process.returncode is None:
-            self.process.kill()
-            wait_with_usage(self.process)
 
 
 def first_holding_last_word(timeline, final_text):
@@ -531,6 +419,27 @@ class StreamedRecognizer:
         return timeline, " ".join(w for w in finished if w)
 
 
+def streamed_word_ends(paths):
+    recognizer = StreamedRecognizer()
+    return {path: recognizer.word_ends(read_pcm(path)) for path in paths}
+
+
+def streamed_timelines(paths):
+    recognizer = StreamedRecognizer()
+    return {path: recognizer.timeline(read_pcm(path)) for path in paths}
+
+
+def in_child(function, *args):
+    """function(*args) in a fresh interpreter. A child's ru_maxrss counts the
+    memory it was started from, this process's peak: with a model loaded
+    here, every later child's peak RSS would be at least that."""
+    import concurrent.futures
+    import multiprocessing
+    context = multiprocessing.get_context("spawn")
+    with concurrent.futures.ProcessPoolExecutor(1, mp_context=context) as pool:
+        return pool.submit(function, *args).result()
+
+
 class Bench:
     def __init__(self, options):
         self.options = options
@@ -539,6 +448,7 @@ class Bench:
             self.binary = (ROOT / self.binary).resolve()
         if not os.access(self.binary, os.X_OK):
             raise BenchError(f"{self.binary} is not an executable; build it first")
+        self.engine = options.engine
         self.bare = shutil.which(BARE)
         if not self.bare:
             raise BenchError(f"{BARE} is not installed (Debian package pocketsphinx)")
@@ -548,6 +458,28 @@ class Bench:
         self.work = Path(tempfile.mkdtemp(prefix="quorvane-bench-"))
         (self.work / "home").mkdir()
         (self.work / "data").mkdir()
+        beside = self.binary.parent / "vosk"
+        # What the product finds beside itself: Vosk for English with both.
+        self.vosk_beside = {"library": (beside / "libvosk.so").exists(),
+                            "model": (beside / "model" / "en-us").is_dir()}
+        self.vosk = None
+        if self.engine == "pocketsphinx":
+            # The executable alone, with no vosk/ beside it: PocketSphinx.
+            alone = self.work / "pocketsphinx"
+            alone.mkdir()
+            self.product_binary = alone / self.binary.name
+            shutil.copy2(self.binary, self.product_binary)
+        else:
+            self.product_binary = self.binary
+            if not all(self.vosk_beside.values()):
+                self.log(f"note: no {beside}/libvosk.so and model/en-us beside the binary: "
+                         "the product runs PocketSphinx, measured next to the Vosk anchors")
+            model = Path(options.vosk_model) if options.vosk_model else beside / "model" / "en-us"
+            try:
+                self.vosk = BareVosk(model.resolve(), options.vosk_venv, self.log)
+            except BaseException:
+                self.close()
+                raise
         self.durations = {str(w): len(read_pcm(w)) / FRAME_BYTES / RATE for w, _ in self.samples}
         self.padded = {}
         for wav, _ in self.samples:
@@ -601,7 +533,8 @@ class Bench:
         ours, floor = [], []
         try:
             for _ in range(runs * 10):
-                for argv, sink in (([str(self.binary), "status"], ours), (["/bin/true"], floor)):
+                for argv, sink in (([str(self.product_binary), "status"], ours),
+                                   (["/bin/true"], floor)):
                     started = now()
                     pid = os.posix_spawn(argv[0], argv, env, file_actions=actions)
                     _, status, _ = os.wait4(pid, 0)
@@ -616,7 +549,7 @@ class Bench:
     # (2)-(7) one session per recording
 
     def session(self, server, wav, word_ends):
-        product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
+        product = Product(self.product_binary, ["listen", LOCALE], self.product_env(server))
         try:
             ready_at, _ = product.wait_for("ready", 30)
             played = server.feed(wav, wait=False)
@@ -662,7 +595,7 @@ class Bench:
     def session_stopped_at_last_word(self, server, wav, last_word_end):
         """"stop" written the moment the microphone has the end of the last
         word; the rest of the recording plays on unheard."""
-        product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
+        product = Product(self.product_binary, ["listen", LOCALE], self.product_env(server))
         try:
             product.wait_for("ready", 30)
             played = server.feed(wav, wait=False)
@@ -685,9 +618,23 @@ class Bench:
 
     def measure_sessions(self, runs):
         ours, bare, bare_files, at_last_word = [], [], [], []
-        # Where each word ends in the audio, from PocketSphinx's full decode.
-        recognizer = StreamedRecognizer()
-        word_ends = {str(wav): recognizer.word_ends(read_pcm(wav)) for wav, _ in self.samples}
+        vosk_padded, vosk_files = [], []
+        if self.vosk:
+            # Where each word ends in the audio, from the bare Vosk
+            # recognizer's word times: the engine measured; its texts are
+            # its word error rate on exactly the files.
+            decoded, usage = self.vosk.decode([wav for wav, _ in self.samples])
+            word_ends = {}
+            for (wav, words), result in zip(self.samples, decoded):
+                word_ends[str(wav)] = result["words"]
+                vosk_files.append({"file": wav.name, "reference": words, "text": result["text"]})
+            interpreter = self.vosk.interpreter()
+        else:
+            # Where each word ends in the audio, from PocketSphinx's full decode.
+            word_ends = in_child(streamed_word_ends, [str(wav) for wav, _ in self.samples])
+        untimed = [wav.name for wav, _ in self.samples if not word_ends[str(wav)]]
+        if untimed:
+            raise BenchError(f"the full decode found no words in {', '.join(untimed)}")
         with PrivateAudioServer() as server:
             for run in range(runs):
                 for wav, words in self.samples:
@@ -709,11 +656,20 @@ class Bench:
                     anchor.update(file=wav.name, run=run, reference=words,
                                   audio_s=self.durations[str(wav)] + LEAD_PAD + TRAIL_PAD)
                     bare.append(anchor)
+                    cpu = f"{anchor['cpu_s']:.2f} s"
+                    if self.vosk:
+                        # Same audio, the model loaded once, as for the other.
+                        other = self.vosk.decode_one(self.padded[str(wav)])
+                        other.update(file=wav.name, run=run, reference=words,
+                                     audio_s=anchor["audio_s"])
+                        del other["words"]
+                        vosk_padded.append(other)
+                        cpu = f"{other['cpu_s']:.2f} s (bare Vosk), {cpu} (bare PocketSphinx)"
                     self.log(f"  run {run + 1}/{runs} {wav.name}: ready "
                              f"{result['ready_ms']:.0f} ms, stop→final "
                              f"{result['stop_final_ms']:.0f} ms, tail "
                              f"{result['tail_ms'] if result['tail_ms'] is None else round(result['tail_ms'])}"
-                             f" ms, CPU {result['cpu_s']:.2f} s vs {anchor['cpu_s']:.2f} s; "
+                             f" ms, CPU {result['cpu_s']:.2f} s vs {cpu}; "
                              f"stop at the last word→final {early['stop_final_ms']:.0f} ms, "
                              f"{early['differing_words']} words unlike the full pass")
         # The bare recognizer is deterministic: one pass over the unpadded
@@ -722,10 +678,13 @@ class Bench:
             anchor = self.run_bare(wav)
             anchor.update(file=wav.name, reference=words)
             bare_files.append(anchor)
-        # The recognizer's own share of the tail latency, in audio time.
+        # PocketSphinx's own share of the tail latency, in audio time; not
+        # the Vosk engine's.
         streamed = []
-        for wav, words in self.samples:
-            timeline, final = recognizer.timeline(read_pcm(self.padded[str(wav)]))
+        timelines = {} if self.vosk else in_child(
+            streamed_timelines, [str(self.padded[str(wav)]) for wav, _ in self.samples])
+        for wav, words in ([] if self.vosk else self.samples):
+            timeline, final = timelines[str(self.padded[str(wav)])]
             speech_end = LEAD_PAD + self.durations[str(wav)]
             at = first_holding_last_word([(t, x) for t, x in timeline if t < speech_end + STOP_AFTER_SPEECH], final)
             streamed.append({"file": wav.name, "text": final,
@@ -733,7 +692,12 @@ class Bench:
         self.results["sessions"] = {"ours": ours, "bare_padded": bare, "bare_files": bare_files,
                                     "recognizer_streamed": streamed,
                                     "stopped_at_last_word": at_last_word,
-                                    "word_ends": word_ends}
+                                    "word_ends": word_ends,
+                                    "word_ends_from": "bare Vosk" if self.vosk else "PocketSphinx"}
+        if self.vosk:
+            self.results["sessions"].update(
+                bare_vosk_padded=vosk_padded, bare_vosk_files=vosk_files,
+                bare_vosk_files_usage=usage, bare_vosk_interpreter=interpreter)
 
     # (8) microphones of other rates and channel counts
 
@@ -760,7 +724,7 @@ class Bench:
         """The "final" text of a session that hears `wav` and stops once the
         recognizer has caught up (a "partial", then none for 4 s): accuracy
         alone, whatever the machine's load does to latency."""
-        product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
+        product = Product(self.product_binary, ["listen", LOCALE], self.product_env(server))
         try:
             product.wait_for("ready", 30)
             server.feed(wav)
@@ -784,22 +748,34 @@ class Bench:
 
     def measure_conditions(self, quick):
         import mic_conditions
-        import text_quality
         names = [n for n in mic_conditions.CONDITIONS if not quick or n in QUICK_CONDITIONS]
-        runner = text_quality.Runner(self.binary, self.work, CONDITIONS_CACHE)
+        runner = SessionRunner(self.product_binary, self.work, CONDITIONS_CACHE)
         results = []
+        files = {(name, str(wav)): mic_conditions.condition_file(name, wav, CONDITIONS_CACHE)
+                 for name in names for wav, _ in self.samples}
+        vosk_texts = {}
+        if self.vosk:
+            # One process for every file: only the texts count here.
+            decoded, _ = self.vosk.decode(list(files.values()))
+            vosk_texts = {key: r["text"] for key, r in zip(files, decoded)}
         with PrivateAudioServer() as server:
             for name in names:
-                ours, bare = [], []
+                ours, bare, vosk = [], [], []
                 for wav, words in self.samples:
-                    path = mic_conditions.condition_file(name, wav, CONDITIONS_CACHE)
+                    path = files[(name, str(wav))]
                     ours.append((words, runner.session(server, path)["text"]))
                     bare.append((words, runner.bare(path)["text"]))
+                    if self.vosk:
+                        vosk.append((words, vosk_texts[(name, str(wav))]))
                 results.append({"condition": name, "what": mic_conditions.CONDITIONS[name][0],
                                 "ours": ours, "bare": bare, "wer": word_error_rate(ours),
                                 "bare_wer": word_error_rate(bare)})
+                if self.vosk:
+                    results[-1].update(bare_vosk=vosk, bare_vosk_wer=word_error_rate(vosk))
                 self.log(f"  {name}: WER {results[-1]['wer']:.3f}, bare "
-                         f"{results[-1]['bare_wer']:.3f}")
+                         + (f"Vosk {results[-1]['bare_vosk_wer']:.3f}, bare PocketSphinx "
+                            if self.vosk else "")
+                         + f"{results[-1]['bare_wer']:.3f}")
         self.results["conditions"] = results
 
     # (10) long session
@@ -819,7 +795,7 @@ class Bench:
         write_wav(long_wav, silence(LEAD_PAD) + pcm[: int(stop_after * RATE) * FRAME_BYTES])
         samples = []
         with PrivateAudioServer() as server:
-            product = Product(self.binary, ["listen", LOCALE], self.product_env(server))
+            product = Product(self.product_binary, ["listen", LOCALE], self.product_env(server))
             try:
                 ready_at, _ = product.wait_for("ready", 30)
                 # Speech from "ready" on, without a gap: two files queued
@@ -851,6 +827,10 @@ class Bench:
                 raise
         anchor = self.run_bare(long_wav)
         anchor["audio_s"] = stop_after + LEAD_PAD
+        if self.vosk:
+            other = self.vosk.decode_one(long_wav)
+            other["audio_s"] = anchor["audio_s"]
+            del other["words"]
         self.results["long"] = {
             "seconds": stop_after,
             "samples": samples,  # (seconds after ready, CPU seconds, VmRSS KiB)
@@ -863,11 +843,16 @@ class Bench:
             "final_words": len(final["text"].split()),
             "bare": anchor,
         }
+        if self.vosk:
+            self.results["long"]["bare_vosk"] = other
 
     # Figures
 
     def summarize(self):
-        summary = {}
+        import resource
+        summary = {"engine_log": dict(Product.engine_log),
+                   # The least ru_maxrss any child of this process can show.
+                   "bench_peak_rss_mib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024}
         status = self.results.get("status")
         if status:
             summary["status_ms"] = {"ours": spread(status["ours_ms"]),
@@ -935,11 +920,14 @@ class Bench:
                               "bare_padded": spread(padded_wer)}
             summary["wer_delta"] = statistics.median(ours_wer) - bare_wer
             summary["wer_ratio"] = statistics.median(ours_wer) / bare_wer if bare_wer else None
+            if "bare_vosk_padded" in sessions:
+                summary["vosk"] = self.summarize_vosk(sessions, runs)
         if "input_rates" in self.results:
             summary["input_rates"] = [{k: r[k] for k in ("rate", "channels", "wer")}
                                       for r in self.results["input_rates"]]
         if "conditions" in self.results:
-            summary["conditions"] = [{k: r[k] for k in ("condition", "what", "wer", "bare_wer")}
+            summary["conditions"] = [{k: r[k] for k in ("condition", "what", "wer", "bare_wer",
+                                                        "bare_vosk_wer") if k in r}
                                      for r in self.results["conditions"]]
         long = self.results.get("long")
         if long:
@@ -981,7 +969,52 @@ class Bench:
             }
             summary["long"]["whole_cpu_ratio"] = (summary["long"]["whole_cpu_per_audio_s"] /
                                                   summary["long"]["bare_whole_cpu_per_audio_s"])
+            if "bare_vosk" in long:
+                other = long["bare_vosk"]
+                summary["long"].update(
+                    bare_vosk_whole_cpu_per_audio_s=other["cpu_s"] / other["audio_s"],
+                    bare_vosk_maxrss_mib=other["maxrss_kb"] / 1024)
         return summary
+
+    def summarize_vosk(self, sessions, runs):
+        """The Vosk engine next to the bare Vosk recognizer: CPU and memory
+        on the same padded audio, word errors on the same files."""
+        ours, other = sessions["ours"], sessions["bare_vosk_padded"]
+        pocketsphinx = sessions["bare_files"]
+
+        def errors(pairs):
+            return sum(edit_distance(words_of(r), words_of(h)) for r, h in pairs)
+
+        words = sum(len(words_of(s["reference"])) for s in pocketsphinx)
+        ours_errors = [errors([(s["reference"], s["text"]) for s in ours if s["run"] == run])
+                       for run in runs]
+        vosk_errors = errors([(b["reference"], b["text"]) for b in sessions["bare_vosk_files"]])
+        ps_errors = errors([(b["reference"], b["text"]) for b in pocketsphinx])
+        ours_cpu = [s["cpu_s"] / b["audio_s"] for s, b in zip(ours, other)]
+        ours_rss = [s["maxrss_kb"] / 1024 for s in ours]
+        vosk_rss = [b["maxrss_kb"] / 1024 for b in other]
+        interpreter = sessions["bare_vosk_interpreter"]
+        return {
+            "version": self.vosk.version,
+            "model": str(self.vosk.model),
+            "words": words,
+            # Word errors over all files; ours per run.
+            "word_errors": {"ours": spread(ours_errors), "bare_vosk": vosk_errors,
+                            "bare_pocketsphinx": ps_errors},
+            "wer": {"ours": spread([e / words for e in ours_errors]),
+                    "bare_vosk": vosk_errors / words, "bare_pocketsphinx": ps_errors / words},
+            "errors_over_vosk": statistics.median(ours_errors) - vosk_errors,
+            "wer_ratio_pocketsphinx": (statistics.median(ours_errors) / ps_errors
+                                       if ps_errors else None),
+            "cpu_per_audio_s": {"ours": spread(ours_cpu),
+                                "bare_vosk": spread([b["cpu_s"] / b["audio_s"] for b in other])},
+            "cpu_ratio": statistics.median(s["cpu_s"] / b["cpu_s"] for s, b in zip(ours, other)),
+            "maxrss_mib": {"ours": spread(ours_rss), "bare_vosk": spread(vosk_rss)},
+            "rss_ratio": statistics.median(ours_rss) / statistics.median(vosk_rss),
+            # Python's own share of the anchor: importing vosk, loading nothing.
+            "interpreter": {"cpu_s": interpreter["cpu_s"],
+                            "maxrss_mib": interpreter["maxrss_kb"] / 1024},
+        }
 
 
 def machine():
@@ -1096,6 +1129,135 @@ def markdown(summary, options, text=None):
         row(f"{minutes:g}-minute session: peak RSS (MiB)", f"{long['maxrss_mib']:.1f}",
             f"{long['bare_maxrss_mib']:.1f}", f"{long['maxrss_mib'] / long['bare_maxrss_mib']:.2f}×",
             None, None)
+    log = summary.get("engine_log")
+    if log and log["lines"]:
+        row("the engine library's log on standard error", engine_log_cell(log), "", "",
+            "engine_log_lines", log["lines"])
+    lines = ((rows if len(rows) > 2 else []) + markdown_input_rates(summary) +
+             markdown_conditions(summary))
+    if "long" in summary:
+        long = summary["long"]
+        lines += ["", "Long session, minute by minute: " + ", ".join(
+            f"{m['cpu_per_audio_s']:.3f} CPU s/s, {m['rss_max_mib']:.1f} MiB"
+            for m in long["minutes"]) + f" ({long['partials']} partials, "
+            f"{long['stdout_kib']:.0f} KiB of output)."]
+    return "\n".join(lines)
+
+
+def engine_log_cell(log):
+    example = log["examples"][0] if log["examples"] else ""
+    return (f"{log['lines']} lines from {log['runs']} runs" +
+            (f", e.g. `{example[:90]}`" if example else ""))
+
+
+def markdown_vosk(summary, text=None):
+    """The Vosk engine's table: ours, the bare Vosk recognizer, bare
+    PocketSphinx, and the ratio each target uses."""
+    rows = ["| measurement | ours (Vosk engine) | bare Vosk | bare PocketSphinx | ratio | target "
+            "| met |", "|---|---|---|---|---|---|---|"]
+
+    def row(name, ours, vosk, pocketsphinx, ratio, key=None, value=None):
+        target, met = verdict(key, value) if key else ("", "")
+        rows.append(f"| {name} | {ours} | {vosk} | {pocketsphinx} | {ratio} | {target} | {met} |")
+
+    v = summary.get("vosk")
+    if v:
+        e, w = v["word_errors"], v["words"]
+        row("word error rate, LibriVox recordings (words wrong / total)",
+            f"{fmt(v['wer']['ours'], 3)}; {e['ours']['median']:g}/{w}",
+            f"{v['wer']['bare_vosk']:.3f}; {e['bare_vosk']}/{w}",
+            f"{v['wer']['bare_pocketsphinx']:.3f}; {e['bare_pocketsphinx']}/{w}",
+            "—" if v["wer_ratio_pocketsphinx"] is None else
+            f"{v['wer_ratio_pocketsphinx']:.2f}× PocketSphinx", "vosk_wer_ratio",
+            v["wer_ratio_pocketsphinx"])
+        row("word errors, LibriVox recordings, over bare Vosk", f"{v['errors_over_vosk']:+g}",
+            "", "", "", "vosk_errors_over", v["errors_over_vosk"])
+    if text and "all" in text["summary"]:
+        t = text["summary"]["all"]
+        ps = t["bare"]["wer"]
+        ratio = t["ours"]["wer"] / ps if ps else None
+        other = t.get("vosk", {}).get("wer")
+        row(f"word error rate, synthetic {text['set']} set ({', '.join(text['voices'])})",
+            f"{t['ours']['wer']:.3f}", "—" if other is None else f"{other:.3f}", f"{ps:.3f}",
+            "—" if ratio is None else f"{ratio:.2f}× PocketSphinx", "vosk_synthetic_ratio", ratio)
+        fer = t["ours"].get("fer_over_wer")
+        row("formatted error rate, synthetic set", f"{t['ours']['fer']:.3f}", "", "",
+            "—" if fer is None else f"{fer:.2f}× WER", "vosk_fer_ratio", fer)
+    if "conditions" in summary and all("bare_vosk_wer" in c for c in summary["conditions"]):
+        worse = [c for c in summary["conditions"] if c["wer"] > c["bare_vosk_wer"] + 1e-9]
+        row("word error rate, each microphone condition (table below)",
+            f"{len(summary['conditions']) - len(worse)} of {len(summary['conditions'])} "
+            "at most bare Vosk's" + (f"; worse: {', '.join(c['condition'] for c in worse)}"
+                                     if worse else ""), "", "", "",
+            "vosk_condition_wer", max(c["wer"] - c["bare_vosk_wer"]
+                                      for c in summary["conditions"]))
+    if v:
+        c, m = v["cpu_per_audio_s"], v["maxrss_mib"]
+        row("CPU s per audio s (whole process)", fmt(c["ours"], 3), fmt(c["bare_vosk"], 3),
+            fmt(summary["cpu_per_audio_s"]["bare"], 3), f"{v['cpu_ratio']:.2f}× Vosk",
+            "vosk_cpu_ratio", v["cpu_ratio"])
+        row("peak RSS (MiB)", fmt(m["ours"], 1), fmt(m["bare_vosk"], 1),
+            fmt(summary["maxrss_mib"]["bare"], 1), f"{v['rss_ratio']:.2f}× Vosk",
+            "vosk_rss_ratio", v["rss_ratio"])
+        i = v["interpreter"]
+        row("bare Vosk's Python alone (vosk imported, no model)", "",
+            f"{i['maxrss_mib']:.1f} MiB, {i['cpu_s']:.2f} CPU s", "", "")
+    if "ready_ms" in summary:
+        row("spawn to `ready`", fmt(summary["ready_ms"]["ours"], 0, " ms"), "", "", "",
+            "ready_ms", summary["ready_ms"]["ours"]["median"])
+        expired = summary["grace_expired"]
+        row("`stop` 1 s after the speech, to `final`",
+            fmt(summary["stop_final_ms"]["ours"], 0, " ms") +
+            (f", {expired} past the grace" if expired else ""), "", "", "")
+        early = summary["stop_last_word"]
+        row("`stop` as the last word ends (bare Vosk's word times), to `final`",
+            fmt(early["stop_final_ms"], 0, " ms") + f", p90 {early['p90_ms']:.0f} ms" +
+            (f", {early['grace_expired']} past the grace" if early["grace_expired"] else ""),
+            "", "", "", "stop_last_word_ms", early["stop_final_ms"]["median"])
+        row("`stop` as the last word ends: words unlike the full pass / errors added",
+            f"{early['differing_words']} / {early['added_errors']} of {early['full_words']}",
+            "", "", "")
+        e = summary["emission"]
+        if e["median_ms"] is not None:
+            row("word emission latency (word's end to first partial)",
+                f"median {e['median_ms']:.0f} ms, p90 {e['p90_ms']:.0f} ms, {e['words']} words"
+                + (f" ({e['untimed']} untimed)" if e["untimed"] else ""), "", "", "",
+                "vosk_emission", (e["median_ms"], e["p90_ms"]))
+        tail = summary["tail_ms"]["ours"]
+        row("tail latency (last audio to last word)", fmt(tail, 0, " ms"), "", "", "")
+        f = summary["flicker"]
+        if f["share"] is not None:
+            row("flicker (words shown in a partial that the final changes)",
+                f"{f['share']:.1%} ({f['changed']} of {f['shown']})", "", "", "")
+    if "status_ms" in summary:
+        s = summary["status_ms"]
+        row("`status`, spawn to exit", fmt(s["ours"], 1, " ms") +
+            f"; `/bin/true`: {fmt(s['bin_true'], 1, ' ms')}", "", "", "", "status_ms",
+            s["ours"]["median"])
+    if "long" in summary:
+        long = summary["long"]
+        minutes = round(long["seconds"] / 60, 1)
+        first, last = long["first_minute"], long["last_minute"]
+        row(f"{minutes:g}-minute session: RSS, peak of last minute − first (MiB)",
+            f"{last['rss_max_mib']:.1f} − {first['rss_max_mib']:.1f} = "
+            f"{long['rss_growth_kb'] / 1024:+.1f}", "", "", "", "long_rss_growth_kb",
+            long["rss_growth_kb"])
+        row(f"{minutes:g}-minute session: CPU s per audio s, last minute / first",
+            f"{last['cpu_per_audio_s']:.3f} / {first['cpu_per_audio_s']:.3f}", "", "",
+            f"{long['cpu_ratio']:.2f}×")
+        other = long.get("bare_vosk_whole_cpu_per_audio_s")
+        row(f"{minutes:g}-minute session: CPU s per audio s, whole",
+            f"{long['whole_cpu_per_audio_s']:.3f}", "—" if other is None else f"{other:.3f}",
+            f"{long['bare_whole_cpu_per_audio_s']:.3f}",
+            "" if not other else f"{long['whole_cpu_per_audio_s'] / other:.2f}× Vosk")
+        other = long.get("bare_vosk_maxrss_mib")
+        row(f"{minutes:g}-minute session: peak RSS (MiB)", f"{long['maxrss_mib']:.1f}",
+            "—" if other is None else f"{other:.1f}", f"{long['bare_maxrss_mib']:.1f}",
+            "" if not other else f"{long['maxrss_mib'] / other:.2f}× Vosk")
+    log = summary.get("engine_log")
+    if log:
+        row("the engine library's log on standard error (libvosk's own)", engine_log_cell(log),
+            "", "", "", "engine_log_lines", log["lines"])
     lines = ((rows if len(rows) > 2 else []) + markdown_input_rates(summary) +
              markdown_conditions(summary))
     if "long" in summary:
@@ -1123,9 +1285,19 @@ def markdown_conditions(summary):
     if "conditions" not in summary:
         return []
     lines = ["", "Word error rate by what the microphone hears (the LibriVox recordings, "
-             "made by bench/mic_conditions.py):", "",
-             "| condition | ours | bare recognizer | ours/bare | target | met |",
-             "|---|---|---|---|---|---|"]
+             "made by bench/mic_conditions.py):", ""]
+    if all("bare_vosk_wer" in r for r in summary["conditions"]):
+        lines += ["| condition | ours | bare Vosk | bare PocketSphinx | ours/bare Vosk | target "
+                  "| met |", "|---|---|---|---|---|---|---|"]
+        for r in summary["conditions"]:
+            ratio = f"{r['wer'] / r['bare_vosk_wer']:.2f}×" if r["bare_vosk_wer"] else ""
+            target, met = verdict("vosk_condition_wer", r["wer"] - r["bare_vosk_wer"])
+            lines.append(f"| {r['condition']}: {r['what']} | {r['wer']:.3f} | "
+                         f"{r['bare_vosk_wer']:.3f} | {r['bare_wer']:.3f} | {ratio} | {target} "
+                         f"| {met} |")
+        return lines
+    lines += ["| condition | ours | bare recognizer | ours/bare | target | met |",
+              "|---|---|---|---|---|---|"]
     for r in summary["conditions"]:
         ratio = f"{r['wer'] / r['bare_wer']:.2f}×" if r["bare_wer"] else ""
         target, met = verdict("condition_wer", r["wer"] - r["bare_wer"])
@@ -1148,6 +1320,17 @@ def main():
     parser.add_argument("--text-set", default="test", choices=["dev", "test"],
                         help="the dictation sentences of the text-quality section "
                         "(default: %(default)s; dev is for tuning)")
+    parser.add_argument("--engine", default="vosk", choices=["vosk", "pocketsphinx"],
+                        help="the product's engine: vosk (the binary where it is, next to the "
+                        "bare Vosk recognizer and bare PocketSphinx) or pocketsphinx (the binary "
+                        "copied alone, without vosk/ beside it, next to bare PocketSphinx; "
+                        "default: %(default)s)")
+    parser.add_argument("--vosk-model",
+                        help="the Vosk model folder of the bare Vosk recognizer (default: "
+                        "vosk/model/en-us beside the binary, the product's own)")
+    parser.add_argument("--vosk-venv", default=str(VOSK_VENV),
+                        help=f"the virtual environment of PyPI's vosk {VOSK_VERSION}, made "
+                        "when missing (default: %(default)s)")
     parser.add_argument("--json", help="where to write the figures (default: under /tmp)")
     options = parser.parse_args()
     runs = options.runs or (2 if options.quick else 5)
@@ -1169,7 +1352,7 @@ def main():
             bench.measure_status(runs)
         if "sessions" in only:
             bench.log(f"sessions: {runs} × {len(bench.samples)} recordings, each with the bare "
-                      "recognizer")
+                      "recognizer" + ("s" if bench.vosk else ""))
             bench.measure_sessions(runs)
         if "rates" in only:
             bench.log("input rates: " + ", ".join(f"{r / 1000:g}" for r in INPUT_RATES) + " kHz")
@@ -1182,14 +1365,19 @@ def main():
             bench.measure_long(long_seconds)
         if "text" in only:
             import text_quality
-            text = text_quality.measure(bench.binary, options.text_set, quick=options.quick,
-                                        log=bench.log)
+            text = text_quality.measure(bench.product_binary, options.text_set,
+                                        quick=options.quick, log=bench.log, vosk=bench.vosk)
     finally:
         bench.close()
     summary = bench.summarize()
     report = {
         "date": started.isoformat(timespec="seconds"),
         "binary": str(bench.binary),
+        "engine": bench.engine,
+        # What the product found beside itself; the Vosk engine needs both.
+        "vosk_beside_binary": bench.vosk_beside,
+        "bare_vosk": ({"pypi_version": bench.vosk.version, "model": str(bench.vosk.model),
+                       "venv": str(bench.vosk.venv)} if bench.vosk else None),
         "runs": runs,
         "machine": machine(),
         "command": " ".join(["scripts/bench", *sys.argv[1:]]),
@@ -1201,7 +1389,13 @@ def main():
     json_path.write_text(json.dumps(report, indent=1))
     m = report["machine"]
     if summary or text:
-        print(markdown(summary, options, text))
+        if bench.vosk:
+            print(f"The product's Vosk engine next to the bare Vosk recognizer (PyPI vosk "
+                  f"{bench.vosk.version}, {bench.vosk.model}) and bare PocketSphinx.")
+            print()
+            print(markdown_vosk(summary, text))
+        else:
+            print(markdown(summary, options, text))
         print()
     if text:
         import text_quality
@@ -1215,8 +1409,8 @@ def main():
 
 
 if __name__ == "__main__":
-    import text_quality  # noqa: E402  (it loads this file as the module "bench")
+    import text_quality  # noqa: E402
     try:
         main()
-    except (BenchError, text_quality.core.BenchError, text_quality.TextBenchError) as error:
+    except (BenchError, text_quality.TextBenchError) as error:
         sys.exit(f"bench: {error}")

@@ -30,6 +30,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
+import harness  # noqa: E402
 import text_quality as tq  # noqa: E402
 import text_metrics as tm  # noqa: E402
 
@@ -85,7 +86,7 @@ CPU_BUDGET = 1.25
 def write_feature_params(c0):
     """The acoustic model's feat.params with the first coefficient of the
     initial cepstral mean set to c0; its path."""
-    model = tq.core.MODEL / "en-us" / "feat.params"
+    model = harness.MODEL / "en-us" / "feat.params"
     lines = [f"-cmninit {c0:.2f}," + line.split(",", 1)[1] if line.startswith("-cmninit") else line
              for line in model.read_text().splitlines()]
     path = Path(f"/tmp/quorvane-feat-c0-{c0:g}.params")
@@ -246,7 +247,7 @@ def main():
     if options.noise_floor:
         files = with_noise_floor(files, options.noise_floor)
     started = time.time()
-    audio = sum(tq.core.read_pcm(f).__len__() for f, _, _ in files) / tq.FRAME_BYTES / tq.RATE
+    audio = sum(harness.read_pcm(f).__len__() for f, _, _ in files) / tq.FRAME_BYTES / tq.RATE
     print(f"{options.files} set: {len(files)} files, {audio:.0f} s of audio")
     if options.closing_pause:
         closing_pauses([int(x) for x in options.closing_pause.split(",")], files, options.jobs)

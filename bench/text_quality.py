@@ -6,11 +6,14 @@ test.tsv for reporting) with several espeak-ng and flite voices, pauses as
 real silence, and plays each one into a private PulseAudio server at
 real-time pace, one `listen` session per sentence, as a host would use the
 product. The bare recognizer (`pocketsphinx_continuous -infile`, same
-model) decodes the same audio in the same run. The LibriVox recordings of
-pocketsphinx-testdata are measured the same way, on words and capitals only.
+model) decodes the same audio in the same run; with --vosk-model, so does
+the bare Vosk recognizer (PyPI's vosk, bench/vosk_decode.py). The LibriVox
+recordings of pocketsphinx-testdata are measured the same way, on words and
+capitals only.
 
     python3 bench/text_quality.py --set dev --binary build/quorvane-dictation
     python3 bench/text_quality.py --set test --voices slt,klatt --json out.json
+    python3 bench/text_quality.py --set test --vosk-model build/vosk/model/en-us
     python3 bench/text_quality.py --check          # the corpus is consistent
 
 What it reports, per voice and over all voices (ours next to bare):
@@ -52,10 +55,10 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-import bench as core  # noqa: E402
+import harness  # noqa: E402
 import text_metrics as tm  # noqa: E402
 from private_audio_server import (  # noqa: E402
-    CHUNK_SECONDS, FRAME_BYTES, RATE, PrivateAudioServer, read_pcm)
+    FRAME_BYTES, RATE, PrivateAudioServer, read_pcm)
 
 TEXT_DIR = HERE / "text"
 LIBRIVOX_DIR = Path("/usr/share/pocketsphinx/test/data/librivox")
@@ -358,10 +361,10 @@ class Voices:
         if not out.exists():
             # Each stretch ends and starts with EDGE of silence: a pause
             # between two is the silence in between and both edges.
-            pcm = b"".join(self.stretch(name, words) + core.silence(max(0.0, pause - 2 * EDGE))
+            pcm = b"".join(self.stretch(name, words) + harness.silence(max(0.0, pause - 2 * EDGE))
                            for words, pause in item.chunks)
             partial = out.with_suffix(".part")
-            core.write_wav(partial, pcm)
+            harness.write_wav(partial, pcm)
             os.replace(partial, out)
         return out
 
@@ -375,135 +378,10 @@ class Task:
     wav: Path
     ours: dict = None
     bare: dict = None
+    vosk: dict = None  # the bare Vosk recognizer, when measured
 
 
-def busiest_thread(pid):
-    """(state, CPU ticks) of the process's thread that has used the most
-    CPU: the decoder."""
-    best = ("S", -1)
-    for stat in Path(f"/proc/{pid}/task").glob("*/stat"):
-        try:
-            fields = stat.read_text().rpartition(")")[2].split()
-        except OSError:
-            continue
-        ticks = int(fields[11]) + int(fields[12])  # utime, stime
-        if ticks > best[1]:
-            best = (fields[0], ticks)
-    return best
-
-
-def wait_until_idle(pid, window=0.4, samples=8, longest=60.0):
-    """Waits until the decoder thread has caught up with the audio: neither
-    running nor waiting to run in any of `samples` looks over `window`
-    seconds, and at most one clock tick of CPU spent. On a busy machine it
-    falls behind, and "stop" (which waits 3 s at most for the last result)
-    would cut the text short: a matter of speed, which bench.py measures,
-    not of text. False if it never caught up."""
-    deadline = core.now() + longest
-    while core.now() < deadline:
-        state, before = busiest_thread(pid)
-        idle = state != "R"
-        for _ in range(samples):
-            time.sleep(window / samples)
-            state, after = busiest_thread(pid)
-            idle = idle and state != "R"
-        if idle and after - before <= 1:
-            return True
-    return False
-
-
-class Runner:
-    def __init__(self, binary, work, cache=None):
-        self.binary = binary
-        self.work = Path(work)
-        self.cache = cache
-        for sub in ("home", "data"):
-            (self.work / sub).mkdir(exist_ok=True)
-        self.bare_exe = shutil.which(core.BARE)
-        if not self.bare_exe:
-            raise TextBenchError(f"{core.BARE} is not installed (Debian package pocketsphinx)")
-
-    def env(self, server):
-        env = {k: v for k, v in os.environ.items() if not k.startswith(("PULSE_", "XDG_"))}
-        env.update(HOME=str(self.work / "home"), XDG_DATA_HOME=str(self.work / "data"),
-                   XDG_DATA_DIRS="/usr/share", LC_ALL="C")
-        env.update(server.env)
-        return env
-
-    def session(self, server, wav, attempts=3):
-        """One `listen` session that hears the whole file; its final text.
-        On a starved machine the audio server may fall behind reading its
-        pipe and speech is lost before the product could hear it: such a
-        session is run again."""
-        for attempt in range(attempts):
-            dropped = server.dropped_speech_bytes
-            result = self.one_session(server, wav)
-            lost = (server.dropped_speech_bytes - dropped) / FRAME_BYTES / RATE
-            result.update(attempt=attempt + 1, speech_lost_s=round(lost, 3))
-            if not lost:
-                break
-        return result
-
-    def one_session(self, server, wav):
-        product = core.Product(self.binary, ["listen", core.LOCALE], self.env(server))
-        try:
-            product.wait_for("ready", 30)
-            played = server.feed(wav, wait=False)
-            while not played.wait(0.1):
-                if product.process.poll() is not None:
-                    raise TextBenchError("the product ended while speech was fed")
-            last_audio = core.now() - CHUNK_SECONDS
-            delay = last_audio + core.STOP_AFTER_SPEECH - core.now()
-            if delay > 0:
-                time.sleep(delay)
-            caught_up = wait_until_idle(product.pid)
-            waited = core.now() - last_audio
-            stop_at, final_at, final, _ = product.stop()
-        except BaseException:
-            try:
-                product.kill()
-            except ChildProcessError:  # already reaped
-                pass
-            raise
-        partials = [m["text"] for _, m in product.messages if m.get("type") == "partial"]
-        return {"text": final["text"], "partials": len(partials),
-                "last_partial": partials[-1] if partials else "",
-                "stop_after_s": round(waited, 2), "caught_up": caught_up,
-                "stop_final_ms": round((final_at - stop_at) * 1000, 1)}
-
-    def bare(self, wav):
-        """pocketsphinx_continuous on the audio the session records: the
-        file with the silence around it. It is deterministic: its text is
-        kept in the cache, keyed by the audio, the program and the model."""
-        pcm = core.silence(core.LEAD_PAD) + read_pcm(wav) + core.silence(core.TRAIL_PAD)
-        command = [self.bare_exe, "-hmm", str(core.MODEL / "en-us"), "-lm",
-                   str(core.MODEL / "en-us.lm.bin"), "-dict",
-                   str(core.MODEL / "cmudict-en-us.dict"), "-infile"]
-        key = hashlib.sha1(pcm)
-        for path in [Path(self.bare_exe), *(core.MODEL / p for p in (
-                "en-us/mdef", "en-us/means", "en-us.lm.bin", "cmudict-en-us.dict"))]:
-            stat = path.stat()
-            key.update(f"{path}|{stat.st_size}|{stat.st_mtime_ns}".encode())
-        cached = self.cache / f"bare-{key.hexdigest()}.txt" if self.cache else None
-        if cached and cached.exists():
-            return {"text": cached.read_text(), "cached": True}
-        padded = self.work / f"padded-{threading.get_ident()}.wav"
-        core.write_wav(padded, pcm)
-        try:
-            out = subprocess.run(command + [str(padded)], stdin=subprocess.DEVNULL,
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                 check=True).stdout
-        except subprocess.CalledProcessError as error:
-            raise TextBenchError(f"{core.BARE} failed on {wav}: {error.returncode}") from None
-        finally:
-            padded.unlink(missing_ok=True)
-        text = " ".join(out.decode(errors="replace").split())
-        if cached:
-            partial = cached.with_suffix(f".{threading.get_ident()}.part")
-            partial.write_text(text)
-            os.replace(partial, cached)
-        return {"text": text, "cached": False}
-
+class Runner(harness.SessionRunner):
     def run(self, tasks, jobs, log):
         """Runs every task: `jobs` sessions at a time, each worker with its
         own audio server; the bare recognizer alongside."""
@@ -533,7 +411,7 @@ class Runner:
                             return
                         try:
                             task.ours = self.session(server, task.wav)
-                        except (core.BenchError, TextBenchError) as error:
+                        except (harness.BenchError, TextBenchError) as error:
                             # One failed session costs its sentence, not the run.
                             task.ours = {"text": "", "last_partial": "", "error": str(error),
                                          "stop_after_s": 0.0}
@@ -576,7 +454,7 @@ def summarize(tasks):
     for task in tasks:
         voice_keys = [task.voice] + (["all", f"kind:{task.item.kind}"]
                                      if task.voice != "librivox" else [])
-        for system in ("ours", "bare"):
+        for system in ("ours", "bare", "vosk"):
             result = getattr(task, system)
             if result is None:
                 continue
@@ -679,6 +557,10 @@ def markdown(summary, set_name, voices):
     lines.append(f"| *marks left to pauses* | {auto} |  |  | {pct(o['auto_recall'], 0)} |")
     lines += ["", f"The final text is the last partial's in {pct(o['final_is_last_partial'], 0)} "
               "of the sessions."]
+    if "vosk" in summary["all"]:
+        lines.append("The bare Vosk recognizer on the same audio: WER " + ", ".join(
+            f"{voice} {num(summary[voice]['vosk']['wer'])}" for voice in [*voices, "all", "librivox"]
+            if voice in summary and "vosk" in summary[voice]) + ".")
     failed = sum(summary[v]["ours"]["counts"].get("failed", 0) for v in ("all", "librivox")
                  if v in summary)
     if failed:
@@ -694,6 +576,23 @@ def markdown(summary, set_name, voices):
     return "\n".join(lines)
 
 
+def bare_vosk(vosk, tasks, work):
+    """The bare Vosk recognizer on the audio each session records (the file
+    with the silence around it, as the bare PocketSphinx one hears it), one
+    process for all files."""
+    padded = []
+    for k, task in enumerate(tasks):
+        path = work / f"vosk-{k}.wav"
+        harness.write_wav(path, harness.silence(harness.LEAD_PAD) + read_pcm(task.wav)
+                          + harness.silence(harness.TRAIL_PAD))
+        padded.append(path)
+    results, _ = vosk.decode(padded)
+    for task, result in zip(tasks, results):
+        task.vosk = {"text": result["text"]}
+    for path in padded:
+        path.unlink()
+
+
 def build_tasks(items, voices_, speaker, librivox):
     tasks = [Task(v, item, speaker.speak(v, item)) for v in voices_ for item in items]
     # Interleaved, so a run cut short still covers every voice.
@@ -703,8 +602,10 @@ def build_tasks(items, voices_, speaker, librivox):
 
 
 def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=True,
-            cache=None, only=None, log=lambda text: None, bare_cache=True):
-    """Runs the section; returns the report (summary, every text)."""
+            cache=None, only=None, log=lambda text: None, bare_cache=True, vosk=None):
+    """Runs the section; returns the report (summary, every text). With
+    `vosk` (a harness.BareVosk), the bare Vosk recognizer decodes the same
+    audio as the bare PocketSphinx one, after the sessions."""
     binary = Path(binary)
     if not os.access(binary, os.X_OK):
         raise TextBenchError(f"{binary} is not an executable; build it first")
@@ -732,6 +633,9 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
     log(f"text quality: {len(tasks)} sessions, {audio:.0f} s of audio, {jobs} at a time")
     with tempfile.TemporaryDirectory(prefix="quorvane-textbench-") as work:
         Runner(binary, work, speaker.cache if bare_cache else None).run(tasks, jobs, log)
+        if vosk:
+            log(f"text quality: the bare Vosk recognizer on the {len(tasks)} files")
+            bare_vosk(vosk, tasks, Path(work))
     summary = summarize(tasks)
     return {
         "set": set_name,
@@ -744,9 +648,10 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
         "summary": summary,
         "targets": [{"target": t, "measured": m, "met": ok}
                     for t, m, ok in targets(summary, set_name)],
+        "bare_vosk": {"pypi_version": vosk.version, "model": str(vosk.model)} if vosk else None,
         "items": [{"voice": t.voice, "id": t.item.id, "kind": t.item.kind,
                    "spoken": t.item.spoken, "reference": t.item.reference,
-                   "ours": t.ours, "bare": t.bare} for t in tasks],
+                   "ours": t.ours, "bare": t.bare, "vosk": t.vosk} for t in tasks],
     }
 
 
@@ -759,7 +664,7 @@ def rescore(path):
     for entry in report["items"]:
         name = "librivox" if entry["voice"] == "librivox" else report["set"]
         task = Task(entry["voice"], items[(name, entry["id"])], None)
-        task.ours, task.bare = entry["ours"], entry["bare"]
+        task.ours, task.bare, task.vosk = entry["ours"], entry["bare"], entry.get("vosk")
         task.ours.setdefault("last_partial", task.ours["text"])
         tasks.append(task)
     report["summary"] = summarize(tasks)
@@ -775,6 +680,8 @@ def show_items(report):
         print(f"{entry['voice']:>8} {entry['id']:<10} FER {oc['format_errors']}/{oc['tokens']}"
               f"  ref:  {entry['reference']!r}\n{'':>20}ours: {o['text']!r}\n{'':>20}bare: "
               f"{b['text']!r}")
+        if entry.get("vosk"):
+            print(f"{'':>20}vosk: {entry['vosk']['text']!r}")
 
 
 def check():
@@ -822,6 +729,8 @@ def main():
                         "(default: /tmp/quorvane-text-audio)")
     parser.add_argument("--no-bare-cache", action="store_true",
                         help="run the bare recognizer on every file, not its kept texts")
+    parser.add_argument("--vosk-model", help="also the bare Vosk recognizer (PyPI's vosk, in "
+                        f"{harness.VOSK_VENV}) with this model folder on the same audio")
     parser.add_argument("--json", help="where to write the figures and every text")
     parser.add_argument("--show", action="store_true", help="print every text next to its reference")
     parser.add_argument("--check", action="store_true", help="check the corpus and the metrics only")
@@ -841,12 +750,16 @@ def main():
         return
     binary = Path(options.binary)
     if not binary.is_absolute():
-        binary = (core.ROOT / binary).resolve() if not binary.exists() else binary.resolve()
+        binary = (harness.ROOT / binary).resolve() if not binary.exists() else binary.resolve()
+    def log(text):
+        print(text, file=sys.stderr, flush=True)
+
     report = measure(binary, options.set, options.voices.split(",") if options.voices else None,
                      options.quick, options.jobs, not options.no_librivox, options.cache,
                      set(options.only.split(",")) if options.only else None,
-                     log=lambda text: print(text, file=sys.stderr, flush=True),
-                     bare_cache=not options.no_bare_cache)
+                     log=log, bare_cache=not options.no_bare_cache,
+                     vosk=harness.BareVosk(options.vosk_model, log=log) if options.vosk_model
+                     else None)
     if options.show:
         show_items(report)
     print(markdown(report["summary"], options.set, report["voices"]))
@@ -860,5 +773,5 @@ def main():
 if __name__ == "__main__":
     try:
         main()
-    except (TextBenchError, core.BenchError) as error:
+    except (TextBenchError, harness.BenchError) as error:
         sys.exit(f"text_quality: {error}")

@@ -1,0 +1,466 @@
+#!/usr/bin/env python3
+"""What bench.py and text_quality.py share: running the product and the
+bare recognizer, and the figures made of their runs.
+
+  Product          one `listen` (or other) run of the product, its output
+                   lines time-stamped, its CPU and memory from wait4
+  SessionRunner    a session that hears a whole file and stops once the
+                   recognizer has caught up; pocketsphinx_continuous on the
+                   same audio, its text cached
+  figures          spread (median, min-max), nearest-rank percentile, words
+                   of a text, edit distance and pooled word error rate
+  BareVosk         the bare Vosk recognizer (PyPI's vosk, pinned, in a
+                   virtual environment made on first use) on WAV files:
+                   texts, word times, CPU and peak RSS of its process
+  audio            16 kHz mono WAV files, silence
+
+Imports nothing of the benchmark's other modules.
+"""
+
+import hashlib
+import json
+import os
+import queue
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import wave
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests" / "support"))
+
+from private_audio_server import (  # noqa: E402
+    CHUNK_SECONDS,
+    FRAME_BYTES,
+    RATE,
+    read_pcm,
+)
+
+MODEL = Path("/usr/share/pocketsphinx/model/en-us")
+BARE = "pocketsphinx_continuous"
+LOCALE = "en-US"
+STOP_AFTER_SPEECH = 1.0  # seconds from the last audio written to "stop"
+# What a session records before the speech: the silence in the pipe when
+# recording starts and until the feeder plays the file (about 50 ms beyond
+# "ready" to "stop", counted from the bytes the server sends).
+LEAD_PAD = 0.05
+TRAIL_PAD = STOP_AFTER_SPEECH
+
+# The bare Vosk recognizer: PyPI's vosk of the version whose libvosk the
+# product's engine loads, in a virtual environment of its own.
+VOSK_VERSION = "0.3.45"
+VOSK_VENV = Path(tempfile.gettempdir()) / "quorvane-bench-vosk-venv"
+VOSK_DECODE = ROOT / "bench" / "vosk_decode.py"
+
+
+class BenchError(RuntimeError):
+    pass
+
+
+def now():
+    return time.perf_counter()
+
+
+def spread(values):
+    values = [v for v in values if v is not None]
+    if not values:
+        return None
+    return {
+        "median": statistics.median(values),
+        "min": min(values),
+        "max": max(values),
+        "n": len(values),
+    }
+
+
+def percentile(values, share):
+    """The nearest-rank percentile; None without values."""
+    values = sorted(values)
+    if not values:
+        return None
+    return values[min(len(values) - 1, max(0, int(-(-share * len(values) // 1)) - 1))]
+
+
+def words_of(text):
+    """The words alone: the product writes capitals and marks, the bare
+    recognizer does not."""
+    return [word for word in (w.strip(".,?!:;") for w in text.lower().split()) if word]
+
+
+def edit_distance(reference, hypothesis):
+    previous = list(range(len(hypothesis) + 1))
+    for i, ref_word in enumerate(reference, 1):
+        current = [i] + [0] * len(hypothesis)
+        for j, hyp_word in enumerate(hypothesis, 1):
+            current[j] = min(previous[j] + 1, current[j - 1] + 1,
+                             previous[j - 1] + (ref_word != hyp_word))
+        previous = current
+    return previous[-1]
+
+
+def word_error_rate(pairs):
+    """Pooled WER over [(reference, hypothesis)] texts."""
+    errors = sum(edit_distance(words_of(r), words_of(h)) for r, h in pairs)
+    total = sum(len(words_of(r)) for r, _ in pairs)
+    return errors / total if total else 0.0
+
+
+def wait_with_usage(process):
+    """Waits for a Popen child with wait4; (exit code, rusage)."""
+    while True:
+        try:
+            _, status, usage = os.wait4(process.pid, 0)
+            break
+        except InterruptedError:
+            continue
+    process.returncode = os.waitstatus_to_exitcode(status)
+    return process.returncode, usage
+
+
+def cpu_seconds(usage):
+    return usage.ru_utime + usage.ru_stime
+
+
+def write_wav(path, pcm):
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(FRAME_BYTES)
+        out.setframerate(RATE)
+        out.writeframes(pcm)
+
+
+def silence(seconds):
+    return bytes(int(RATE * seconds) * FRAME_BYTES)
+
+
+# Lines that libvosk's own logging (Kaldi's: "LOG (VoskAPI:...", "WARNING
+# (VoskAPI:...") writes to the product's standard error.
+ENGINE_LOG_PREFIXES = (b"LOG (VoskAPI:", b"WARNING (VoskAPI:", b"VLOG[")
+
+
+def engine_log_lines(stderr):
+    """The lines of `stderr` if every one is the engine library's own log;
+    None if any is not."""
+    lines = [line for line in stderr.splitlines() if line.strip()]
+    if all(line.startswith(ENGINE_LOG_PREFIXES) for line in lines):
+        return lines
+    return None
+
+
+class Product:
+    """One run of the product with its output lines time-stamped."""
+
+    # Of every run so far: the engine library's log lines on standard error
+    # (a fault the figures report, not one that stops the run), and the
+    # runs that wrote any.
+    engine_log = {"lines": 0, "runs": 0, "examples": []}
+    _engine_log_lock = threading.Lock()
+
+    def __init__(self, binary, args, env):
+        self.lines = queue.Queue()
+        self.messages = []  # (time, message)
+        self.stdout_bytes = 0
+        self.stderr = b""
+        self.started = now()
+        self.process = subprocess.Popen(
+            [str(binary), *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, env=env, bufsize=0)
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        self._errors = threading.Thread(target=self._read_stderr, daemon=True)
+        self._errors.start()
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def _read(self):
+        for line in self.process.stdout:
+            at = now()
+            self.stdout_bytes += len(line)
+            try:
+                message = json.loads(line)
+            except ValueError:
+                message = {"type": "unparsable", "line": line.decode(errors="replace")}
+            self.messages.append((at, message))
+            self.lines.put((at, message))
+        self.lines.put((now(), None))
+
+    def _read_stderr(self):
+        self.stderr = self.process.stderr.read()
+
+    def wait_for(self, kind, timeout):
+        deadline = now() + timeout
+        while True:
+            try:
+                at, message = self.lines.get(timeout=max(0.0, deadline - now()))
+            except queue.Empty:
+                raise BenchError(f"no {kind!r} within {timeout} s") from None
+            if message is None:
+                raise BenchError(f"the product ended before {kind!r}")
+            if message.get("type") == kind:
+                return at, message
+            if message.get("type") in ("error", "cancelled", "unparsable"):
+                raise BenchError(f"waiting for {kind!r}: {message}")
+
+    def send(self, line):
+        self.process.stdin.write(line.encode() + b"\n")
+        self.process.stdin.flush()
+
+    def finish(self):
+        """Closes standard input, waits for the exit; (exit code, rusage)."""
+        code, usage = wait_with_usage(self.process)
+        self._reader.join(5)
+        self._errors.join(5)
+        try:
+            self.process.stdin.close()
+        except OSError:
+            pass
+        if self.stderr:
+            lines = engine_log_lines(self.stderr)
+            if lines is None:
+                raise BenchError(f"the product wrote to standard error: {self.stderr[:200]!r}")
+            with Product._engine_log_lock:
+                log = Product.engine_log
+                log["lines"] += len(lines)
+                log["runs"] += 1
+                for line in lines:
+                    text = line.decode(errors="replace")
+                    if len(log["examples"]) < 5 and text not in log["examples"]:
+                        log["examples"].append(text)
+        return code, usage
+
+    def stop(self):
+        """Writes "stop" and waits for "final", "done" and a clean exit;
+        (time "stop" was written, time of "final", "final", rusage)."""
+        stop_at = now()
+        self.send("stop")
+        final_at, final = self.wait_for("final", 10)
+        self.wait_for("done", 5)
+        code, usage = self.finish()
+        if code != 0:
+            raise BenchError(f"listen exited with {code}")
+        return stop_at, final_at, final, usage
+
+    def kill(self):
+        if self.process.returncode is None:
+            self.process.kill()
+            wait_with_usage(self.process)
+
+
+def busiest_thread(pid):
+    """(state, CPU ticks) of the process's thread that has used the most
+    CPU: the decoder."""
+    best = ("S", -1)
+    for stat in Path(f"/proc/{pid}/task").glob("*/stat"):
+        try:
+            fields = stat.read_text().rpartition(")")[2].split()
+        except OSError:
+            continue
+        ticks = int(fields[11]) + int(fields[12])  # utime, stime
+        if ticks > best[1]:
+            best = (fields[0], ticks)
+    return best
+
+
+def wait_until_idle(pid, window=0.4, samples=8, longest=60.0):
+    """Waits until the decoder thread has caught up with the audio: neither
+    running nor waiting to run in any of `samples` looks over `window`
+    seconds, and at most one clock tick of CPU spent. On a busy machine it
+    falls behind, and "stop" (which waits 3 s at most for the last result)
+    would cut the text short: a matter of speed, which bench.py measures,
+    not of text. False if it never caught up."""
+    deadline = now() + longest
+    while now() < deadline:
+        state, before = busiest_thread(pid)
+        idle = state != "R"
+        for _ in range(samples):
+            time.sleep(window / samples)
+            state, after = busiest_thread(pid)
+            idle = idle and state != "R"
+        if idle and after - before <= 1:
+            return True
+    return False
+
+
+class SessionRunner:
+    """Sessions of the product that each hear a whole file, and the bare
+    recognizer on the same audio."""
+
+    def __init__(self, binary, work, cache=None):
+        self.binary = binary
+        self.work = Path(work)
+        self.cache = cache
+        for sub in ("home", "data"):
+            (self.work / sub).mkdir(exist_ok=True)
+        self.bare_exe = shutil.which(BARE)
+        if not self.bare_exe:
+            raise BenchError(f"{BARE} is not installed (Debian package pocketsphinx)")
+
+    def env(self, server):
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("PULSE_", "XDG_"))}
+        env.update(HOME=str(self.work / "home"), XDG_DATA_HOME=str(self.work / "data"),
+                   XDG_DATA_DIRS="/usr/share", LC_ALL="C")
+        env.update(server.env)
+        return env
+
+    def session(self, server, wav, attempts=3):
+        """One `listen` session that hears the whole file; its final text.
+        On a starved machine the audio server may fall behind reading its
+        pipe and speech is lost before the product could hear it: such a
+        session is run again."""
+        for attempt in range(attempts):
+            dropped = server.dropped_speech_bytes
+            result = self.one_session(server, wav)
+            lost = (server.dropped_speech_bytes - dropped) / FRAME_BYTES / RATE
+            result.update(attempt=attempt + 1, speech_lost_s=round(lost, 3))
+            if not lost:
+                break
+        return result
+
+    def one_session(self, server, wav):
+        product = Product(self.binary, ["listen", LOCALE], self.env(server))
+        try:
+            product.wait_for("ready", 30)
+            played = server.feed(wav, wait=False)
+            while not played.wait(0.1):
+                if product.process.poll() is not None:
+                    raise BenchError("the product ended while speech was fed")
+            last_audio = now() - CHUNK_SECONDS
+            delay = last_audio + STOP_AFTER_SPEECH - now()
+            if delay > 0:
+                time.sleep(delay)
+            caught_up = wait_until_idle(product.pid)
+            waited = now() - last_audio
+            stop_at, final_at, final, _ = product.stop()
+        except BaseException:
+            try:
+                product.kill()
+            except ChildProcessError:  # already reaped
+                pass
+            raise
+        partials = [m["text"] for _, m in product.messages if m.get("type") == "partial"]
+        return {"text": final["text"], "partials": len(partials),
+                "last_partial": partials[-1] if partials else "",
+                "stop_after_s": round(waited, 2), "caught_up": caught_up,
+                "stop_final_ms": round((final_at - stop_at) * 1000, 1)}
+
+    def bare(self, wav):
+        """pocketsphinx_continuous on the audio the session records: the
+        file with the silence around it. It is deterministic: its text is
+        kept in the cache, keyed by the audio, the program and the model."""
+        pcm = silence(LEAD_PAD) + read_pcm(wav) + silence(TRAIL_PAD)
+        command = [self.bare_exe, "-hmm", str(MODEL / "en-us"), "-lm",
+                   str(MODEL / "en-us.lm.bin"), "-dict",
+                   str(MODEL / "cmudict-en-us.dict"), "-infile"]
+        key = hashlib.sha1(pcm)
+        for path in [Path(self.bare_exe), *(MODEL / p for p in (
+                "en-us/mdef", "en-us/means", "en-us.lm.bin", "cmudict-en-us.dict"))]:
+            stat = path.stat()
+            key.update(f"{path}|{stat.st_size}|{stat.st_mtime_ns}".encode())
+        cached = self.cache / f"bare-{key.hexdigest()}.txt" if self.cache else None
+        if cached and cached.exists():
+            return {"text": cached.read_text(), "cached": True}
+        padded = self.work / f"padded-{threading.get_ident()}.wav"
+        write_wav(padded, pcm)
+        try:
+            out = subprocess.run(command + [str(padded)], stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 check=True).stdout
+        except subprocess.CalledProcessError as error:
+            raise BenchError(f"{BARE} failed on {wav}: {error.returncode}") from None
+        finally:
+            padded.unlink(missing_ok=True)
+        text = " ".join(out.decode(errors="replace").split())
+        if cached:
+            partial = cached.with_suffix(f".{threading.get_ident()}.part")
+            partial.write_text(text)
+            os.replace(partial, cached)
+        return {"text": text, "cached": False}
+
+
+
+class BareVosk:
+    """The bare Vosk recognizer: bench/vosk_decode.py run by the Python of
+    a virtual environment holding PyPI's vosk (VOSK_VERSION), made and
+    filled by pip on first use and reused after."""
+
+    def __init__(self, model, venv=VOSK_VENV, log=lambda text: None):
+        self.model = Path(model)
+        self.venv = Path(venv)
+        if not (self.model / "am").is_dir() or not (self.model / "conf").is_dir():
+            raise BenchError(f"{self.model} is not a Vosk model folder (am/, conf/); "
+                             "see --vosk-model")
+        self.python = self.venv / "bin" / "python"
+        if not self.python.exists():
+            log(f"bare Vosk: making the virtual environment {self.venv}")
+            self._run([sys.executable, "-m", "venv", str(self.venv)])
+        if self.installed() != VOSK_VERSION:
+            log(f"bare Vosk: pip install vosk=={VOSK_VERSION} into {self.venv}")
+            self._run([str(self.python), "-m", "pip", "install", "--quiet",
+                       f"vosk=={VOSK_VERSION}"])
+            if self.installed() != VOSK_VERSION:
+                raise BenchError(f"vosk {VOSK_VERSION} did not install into {self.venv}")
+        self.version = VOSK_VERSION
+
+    @staticmethod
+    def _run(command):
+        done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT)
+        if done.returncode != 0:
+            tail = done.stdout.decode(errors="replace")[-800:]
+            raise BenchError(f"{' '.join(command)} failed with {done.returncode}:\n{tail}")
+        return done.stdout
+
+    def installed(self):
+        """The vosk version in the environment; None without one."""
+        done = subprocess.run(
+            [str(self.python), "-c", "import importlib.metadata as m; print(m.version('vosk'))"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return done.stdout.decode().strip() if done.returncode == 0 else None
+
+    def decode(self, wavs):
+        """One process over the files (16 kHz mono 16-bit WAV), the model
+        loaded once: ([{"file", "text", "words": [(word, start s, end s)]}],
+        {"cpu_s", "maxrss_kb", "wall_s"} of the process)."""
+        return self._process([str(self.python), str(VOSK_DECODE), str(self.model),
+                              *map(str, wavs)])
+
+    def decode_one(self, wav):
+        """A process of its own for one file: its text and word times, with
+        the process's CPU, peak RSS and wall clock time."""
+        results, usage = self.decode([wav])
+        return {**results[0], **usage}
+
+    def interpreter(self):
+        """The process's share that is Python's: the environment's Python
+        importing vosk and loading nothing."""
+        return self._process([str(self.python), str(VOSK_DECODE), "--import-only"])[1]
+
+    def _process(self, command):
+        started = now()
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        errors = []
+        reader = threading.Thread(target=lambda: errors.append(process.stderr.read()),
+                                  daemon=True)
+        reader.start()
+        out = process.stdout.read()
+        code, usage = wait_with_usage(process)
+        reader.join(5)
+        wall = now() - started
+        if code != 0:
+            detail = b"".join(errors).decode(errors="replace")[-400:]
+            raise BenchError(f"the bare Vosk recognizer failed with {code}: {detail}")
+        results = []
+        for line in out.decode().splitlines():
+            result = json.loads(line)
+            result["words"] = [tuple(w) for w in result["words"]]
+            results.append(result)
+        return results, {"cpu_s": cpu_seconds(usage), "maxrss_kb": usage.ru_maxrss,
+                         "wall_s": wall}
