@@ -53,7 +53,7 @@ class Keyboard:
             with self._lock:
                 self._running = None
         if status != 0 and not self._aborted:
-            raise OSError(f"{self.name} {arguments[0]} exited with status {status}")
+            raise OSError(f"{self.name} exited with status {status}")
 
     def abort(self):
         with self._lock:
@@ -111,12 +111,15 @@ class Xdotool(Keyboard):
 
 class Wtype(Keyboard):
     name = "wtype"
+    # Each run makes a new virtual keyboard; the focused client drops the
+    # keys that come before it has its keymap (seen with sway and foot).
+    START_MS = "20"
 
     def text(self, text):
-        self._run("--", text)
+        self._run("-s", self.START_MS, "--", text)
 
     def keys(self, key, count):
-        self._run(*["-k", key] * count)
+        self._run("-s", self.START_MS, *["-k", key] * count)
 
 
 class Ydotool(Keyboard):

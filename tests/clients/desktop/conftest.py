@@ -3,10 +3,12 @@ and quorvane-dictate run against it, each in private folders."""
 
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -71,19 +73,23 @@ def xserver(tmp_path_factory):
         stop_process(process)
 
 
+def receiving(folder):
+    """A shell command line for a terminal: its cat writes every key to
+    FOLDER/typed as it comes, a Return as a line feed, nothing echoed."""
+    return ["sh", "-c", f"stty -icanon -echo && : >'{folder}/typed' && "
+                        f"echo >'{folder}/ready' && exec cat >>'{folder}/typed'"]
+
+
 class Receiver:
-    """An xterm with the keyboard focus whose cat writes every key to a file."""
+    """An xterm with the keyboard focus that writes every key to a file."""
 
     def __init__(self, display, folder):
         self.file = folder / "typed"
-        self.file.touch()
         self.env = {**os.environ, "DISPLAY": display, "LC_ALL": "C.UTF-8"}
         title = f"receiver-{os.getpid()}-{folder.name}"
-        # Keys as they come, a Return as a line feed, nothing echoed.
-        self.process = subprocess.Popen(
-            [need("xterm"), "-u8", "-T", title, "-e", "sh", "-c",
-             f"stty -icanon -echo && echo >'{folder}/ready' && exec cat >'{self.file}'"],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = subprocess.Popen([need("xterm"), "-u8", "-T", title, "-e",
+                                         *receiving(folder)], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         xdotool = need("xdotool")
         window = subprocess.run([xdotool, "search", "--sync", "--onlyvisible", "--name", title],
                                 env=self.env, capture_output=True, text=True,
@@ -119,12 +125,12 @@ class Dictate:
     """Runs quorvane-dictate in private runtime and state folders; stops any
     background dictation it left at the end."""
 
-    def __init__(self, folder, display, extra_env=None):
+    def __init__(self, folder, session, extra_env=None):
         self.env = {key: value for key, value in os.environ.items()
-                    if key not in ("WAYLAND_DISPLAY", "XDG_SESSION_TYPE")}
+                    if key not in ("DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE")}
         runtime = folder / "runtime"
         runtime.mkdir(mode=0o700)
-        self.env.update(DISPLAY=display, XDG_RUNTIME_DIR=str(runtime),
+        self.env.update(session, XDG_RUNTIME_DIR=str(runtime),
                         XDG_STATE_HOME=str(folder / "state"), **(extra_env or {}))
         self.log = folder / "state" / "quorvane-dictation" / "dictate.log"
         self.pids = set()
@@ -163,10 +169,11 @@ class Dictate:
 
 @pytest.fixture
 def dictate(tmp_path, xserver):
+    """Makes a Dictate for the X server, or for `session`'s variables."""
     made = []
 
-    def make(extra_env=None):
-        made.append(Dictate(tmp_path, xserver, extra_env))
+    def make(extra_env=None, session=None):
+        made.append(Dictate(tmp_path, session or {"DISPLAY": xserver}, extra_env))
         return made[-1]
 
     yield make
@@ -205,3 +212,73 @@ def speech():
     if not samples:
         pytest.fail("no LibriVox samples; install pocketsphinx-testdata")
     return samples
+
+
+def as_nobody():
+    """sway refuses to run as root: root runs it as nobody."""
+    if os.getuid() != 0:
+        return []
+    return [need("setpriv"), "--reuid=65534", "--regid=65534", "--clear-groups"]
+
+
+def make_own(folder):
+    """`folder`, made for the compositor and its clients' user."""
+    folder.mkdir(mode=0o700)
+    if os.getuid() == 0:
+        os.chown(folder, 65534, 65534)
+    return folder
+
+
+@pytest.fixture(scope="session")
+def sway():
+    """WAYLAND_DISPLAY (a path) of a headless sway, a wlroots compositor."""
+    for tool in ("sway", "foot", "wtype"):
+        if shutil.which(tool) is None:
+            pytest.skip(f"{tool} is not installed")
+    # Out of pytest's folders, which only their owner may enter.
+    top = Path(tempfile.mkdtemp(prefix="quorvane-sway-"))
+    top.chmod(0o755)
+    folder = make_own(top / "session")
+    (folder / "config").write_text("output HEADLESS-1 resolution 1024x768\n")
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": str(folder),
+           "XDG_RUNTIME_DIR": str(folder), "WLR_BACKENDS": "headless",
+           "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1", "LC_ALL": "C.UTF-8"}
+    process = subprocess.Popen([*as_nobody(), "sway", "-c", str(folder / "config")], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + LIMIT
+        while not list(folder.glob("wayland-*[0-9]")):
+            assert process.poll() is None and time.monotonic() < deadline, "sway did not start"
+            time.sleep(0.05)
+        yield {"env": env, "folder": folder,
+               "WAYLAND_DISPLAY": str(next(folder.glob("wayland-*[0-9]")))}
+    finally:
+        stop_process(process)
+        shutil.rmtree(top, ignore_errors=True)
+
+
+class FootReceiver(Receiver):
+    """A foot terminal under sway, the only window and so the focused one,
+    that writes every key to a file."""
+
+    def __init__(self, sway, name):
+        folder = make_own(sway["folder"] / name)
+        self.file = folder / "typed"
+        self.env = {**os.environ, "WAYLAND_DISPLAY": sway["WAYLAND_DISPLAY"]}
+        self.env.pop("DISPLAY", None)
+        self.process = subprocess.Popen(
+            [*as_nobody(), "foot", *receiving(folder)],
+            env={**sway["env"], "WAYLAND_DISPLAY": sway["WAYLAND_DISPLAY"]},
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + LIMIT
+        while not (folder / "ready").exists():
+            assert self.process.poll() is None and time.monotonic() < deadline, "no foot"
+            time.sleep(0.02)
+        time.sleep(0.3)  # the window mapped and focused after the shell starts
+
+
+@pytest.fixture
+def foot(sway, request):
+    receiver = FootReceiver(sway, re.sub(r"\W", "-", request.node.name))
+    yield receiver
+    stop_process(receiver.process)
