@@ -32,7 +32,10 @@ def find_helper(explicit=None, env=None, script=None):
     if found:
         return found
     script = Path(script or sys.argv[0])
-    for folder in (script.parent, script.resolve().parent, script.resolve().parents[2] / "build"):
+    folders = [script.parent, script.resolve().parent]
+    if folders[1].parts[-2:] == ("clients", "desktop"):  # the source tree's script
+        folders.append(folders[1].parents[1] / "build")
+    for folder in folders:
         candidate = folder / HELPER
         if candidate.is_file() and os.access(candidate, os.X_OK):
             return str(candidate)
