@@ -124,7 +124,8 @@ class Dictate:
         self.pids = set()
 
     def __call__(self, *arguments, timeout=LIMIT):
-        result = subprocess.run([sys.executable, str(SCRIPT), *arguments], env=self.env,
+        # As a desktop shortcut runs it: by its own interpreter line.
+        result = subprocess.run([str(SCRIPT), *arguments], env=self.env,
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True,
                                 timeout=timeout)
         if arguments[0] in ("begin", "toggle"):

@@ -8,7 +8,6 @@ import sys
 from pathlib import Path
 
 from . import control, keyboard
-from .background import Dictation
 from .report import log, open_log, tell
 
 HELPER = "quorvane-dictation"
@@ -68,6 +67,8 @@ def begin(options, folder):
     if helper is None:
         tell(f"{HELPER} is not installed (not on PATH)")
         return 1
+    from .background import Dictation  # only a dictation needs the helper's library
+
     lock = control.take_lock(folder)
     if lock is None:
         tell("a dictation is running already", failure=False)

@@ -2,6 +2,7 @@
 through xdotool: the typed text against the final text."""
 
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
@@ -51,6 +52,13 @@ def test_stable_words_are_typed_while_speaking(receiver, dictate, fake_script):
 def test_toggle_begins_then_ends_and_begin_is_refused_meanwhile(receiver, dictate,
                                                                 fake_script):
     run = dictate(fake_script(["one two three"], "One two three.", interval=0.05))
+    # Two at once: one begins.
+    with ThreadPoolExecutor(2) as pool:
+        first = list(pool.map(lambda command: run(command).returncode, ["begin", "begin"]))
+    assert sorted(first) == [0, 1], first
+    assert run("toggle").returncode == 0
+    assert receiver.wait_for("One two three.") == "One two three."
+    receiver.file.write_bytes(b"")
     assert run("toggle").returncode == 0
     second = run("begin")
     assert (second.returncode, second.stderr) == (1, "quorvane-dictate: a dictation is "
