@@ -41,13 +41,20 @@ class Keyboard:
         self._running = None
         self._aborted = False
 
-    def _run(self, *arguments):
+    def _run(self, *arguments, text=None):
+        """Runs the tool with `arguments`, and `text` on its standard input."""
         with self._lock:
             if self._aborted:
                 return
-            self._running = subprocess.Popen([self.path, *arguments], stdin=subprocess.DEVNULL,
-                                             stdout=subprocess.DEVNULL, env=self.env)
+            self._running = subprocess.Popen(
+                [self.path, *arguments], stdout=subprocess.DEVNULL, env=self.env,
+                stdin=subprocess.DEVNULL if text is None else subprocess.PIPE)
         try:
+            if text is not None:
+                try:
+                    self._running.communicate(text.encode())
+                except BrokenPipeError:
+                    pass
             status = self._running.wait()
         finally:
             with self._lock:
@@ -124,14 +131,16 @@ class Wtype(Keyboard):
 
 class Ydotool(Keyboard):
     # ydotool presses the keys of a US layout: it cannot type what that
-    # layout lacks.
+    # layout lacks. Text goes on its standard input, so that a leading "-"
+    # is no option; its keys are named as the kernel names them.
     name = "ydotool"
+    KEY_NAMES = {"Return": "Enter", "BackSpace": "Backspace"}
 
     def text(self, text):
-        self._run("type", "--", text)
+        self._run("type", "--file", "-", text=text)
 
     def keys(self, key, count):
-        self._run("key", *[key] * count)
+        self._run("key", *[self.KEY_NAMES[key]] * count)
 
 
 KEYBOARDS = {keyboard.name: keyboard for keyboard in (Xdotool, Wtype, Ydotool)}
