@@ -43,6 +43,9 @@ def test_toggle_twice_types_the_final_text_of_real_speech(receiver, spoken):
 def test_cancel_types_nothing_more(receiver, spoken):
     run, _ = spoken("begin")
     # Some words are typed while speaking.
+    deadline = time.monotonic() + 5
+    while not receiver.text() and time.monotonic() < deadline:
+        time.sleep(0.05)
     assert receiver.text(), run.log.read_text()
     cancelled = run("cancel")
     assert cancelled.returncode == 0, cancelled.stderr

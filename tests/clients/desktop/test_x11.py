@@ -1,11 +1,16 @@
 """quorvane-dictate typing into a real X client (an xterm under Xvfb)
 through xdotool: the typed text against the final text."""
 
+import os
+import pty
+import select
+import subprocess
 import time
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
+from desktop_session import LIMIT, SCRIPT
 from quorvane_dictate import keyboard
 
 GROWING = ["hello", "hello world", "hello world this", "hello world this is",
@@ -76,14 +81,40 @@ def test_a_helper_error_is_reported_and_nothing_typed(receiver, dictate, tmp_pat
     run = dictate({"QUORVANE_DICTATION_EXECUTABLE": str(helper), "PATH": "/usr/bin:/bin"})
     run("begin")
     ended = run("end")
-    # Either the end came in time to hear of it, or the dictation had
-    # ended and told the log (no notify-send on this PATH... or a failed one).
+    # The end hears of the error, or comes after the dictation has ended;
+    # either way the log has it.
     deadline = time.monotonic() + 5
     while "failed: no microphone" not in run.log.read_text() and time.monotonic() < deadline:
         time.sleep(0.05)
     assert "failed: no microphone could be opened" in run.log.read_text()
     assert ended.returncode == 1
     assert receiver.text() == ""
+
+
+def test_a_failure_nobody_waits_for_shows_once_on_the_terminal_of_begin(dictate, tmp_path):
+    helper = tmp_path / "failing-helper"
+    helper.write_text('#!/bin/sh\necho \'{"type":"error","code":"language_unsupported"}\'\n'
+                      'exit 1\n')
+    helper.chmod(0o755)
+    run = dictate({"QUORVANE_DICTATION_EXECUTABLE": str(helper)})
+    terminal, side = pty.openpty()
+    try:
+        begun = subprocess.run([str(SCRIPT), "begin"], env=run.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=side, timeout=LIMIT)
+        os.close(side)
+        assert begun.returncode == 0
+        shown = b""
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            if select.select([terminal], [], [], 0.1)[0]:
+                try:
+                    shown += os.read(terminal, 1024)
+                except OSError:  # every writer has gone
+                    break
+    finally:
+        os.close(terminal)
+    assert shown.decode().splitlines() == ["quorvane-dictate: no speech model for this language "
+                                           "is installed"]
 
 
 def test_no_typing_tool_says_what_to_install_and_starts_nothing(dictate, tmp_path):
