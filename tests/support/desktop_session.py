@@ -116,7 +116,7 @@ class Dictate:
     def __init__(self, folder, session, extra_env=None):
         self.env = {key: value for key, value in os.environ.items()
                     if key not in ("DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE")}
-        runtime = folder / "runtime"
+        self.runtime = runtime = folder / "runtime"
         runtime.mkdir(mode=0o700)
         self.env.update(session, XDG_RUNTIME_DIR=str(runtime),
                         XDG_STATE_HOME=str(folder / "state"), **(extra_env or {}))

@@ -4,6 +4,7 @@ through xdotool: the typed text against the final text."""
 import os
 import pty
 import select
+import signal
 import subprocess
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -134,3 +135,29 @@ def test_xdotool_types_letters_outside_ascii(receiver):
         assert receiver.wait_for(text) == text
     finally:
         typer.close()
+
+
+def gone(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().split()[2] == "Z"  # dead, not yet reaped
+    except FileNotFoundError:
+        return True
+
+
+def test_a_dictation_killed_leaves_no_obstacle(receiver, dictate, fake_script):
+    run = dictate(fake_script(["one two three"], "One two three."))
+    assert run("begin").returncode == 0
+    (pid,) = run.pids
+    os.kill(pid, signal.SIGKILL)
+    deadline = time.monotonic() + LIMIT
+    while not gone(pid):
+        assert time.monotonic() < deadline
+        time.sleep(0.02)
+    socket = run.runtime / "quorvane-dictate" / "socket"
+    assert socket.exists()  # left behind
+    assert run("end").stderr == "quorvane-dictate: no dictation is running\n"
+    assert run("begin").returncode == 0
+    time.sleep(0.3)
+    assert run("end").returncode == 0
+    assert receiver.wait_for("One two three.") == "One two three."
