@@ -21,14 +21,31 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in
                ${PROJECT_BINARY_DIR}/packaging/changelog @ONLY)
 quorvane_gzip(${PROJECT_SOURCE_DIR}/docs/quorvane-dictation.1
               ${PROJECT_BINARY_DIR}/packaging/quorvane-dictation.1.gz)
+quorvane_gzip(${PROJECT_SOURCE_DIR}/docs/quorvane-dictate.1
+              ${PROJECT_BINARY_DIR}/packaging/quorvane-dictate.1.gz)
 quorvane_gzip(${PROJECT_BINARY_DIR}/packaging/changelog ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
 add_custom_target(quorvane_compressed_docs ALL
                   DEPENDS ${PROJECT_BINARY_DIR}/packaging/quorvane-dictation.1.gz
+                          ${PROJECT_BINARY_DIR}/packaging/quorvane-dictate.1.gz
                           ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
 
 install(TARGETS quorvane-dictation RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_BINARY_DIR}/packaging/quorvane-dictation.1.gz
+              ${PROJECT_BINARY_DIR}/packaging/quorvane-dictate.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# quorvane-dictate, the desktop dictation: the script in bin, its modules and
+# the Python host library it uses in the package's own folder, where the
+# script looks for them (../share/quorvane-dictation/python from bin).
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/clients/desktop/quorvane-dictate
+        DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/clients/desktop/quorvane_dictate
+                  ${PROJECT_SOURCE_DIR}/clients/python/quorvane_dictation
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane-dictation/python
+        FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+# In the build tree, beside the executable it runs.
+file(CREATE_LINK ${PROJECT_SOURCE_DIR}/clients/desktop/quorvane-dictate
+     ${PROJECT_BINARY_DIR}/quorvane-dictate SYMBOLIC)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
         DESTINATION ${QUORVANE_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/messages.schema.json
@@ -65,8 +82,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 # dpkg-shlibdeps finds the libraries the executable links to. libpulse and
 # PocketSphinx are opened at run time instead, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0, libpocketsphinx3, libsphinxbase3")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pocketsphinx-en-us")
+# quorvane-dictate is Python and types with one of the three tools.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0, libpocketsphinx3, libsphinxbase3, python3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pocketsphinx-en-us, xdotool | wtype | ydotool")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libnotify-bin")
 include(CPack)
 
 # Builds the package, installs it with dpkg, runs it and removes it again.

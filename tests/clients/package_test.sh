@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package with CPack, installs it with dpkg, checks that
-# the installed program answers `status`, and removes it again.
+# the installed programs answer `status` and `--help`, and removes it again.
 #
 #   package_test.sh BUILD/CPackConfig.cmake
 #
@@ -54,9 +54,15 @@ deb=${debs[0]}
 depends=$(dpkg-deb -f "$deb" Depends)
 # libsamplerate0 is linked, so dpkg-shlibdeps adds it; libpulse0 is named.
 [[ $depends == *libsamplerate0* && $depends == *libpulse0* ]] || fail "Depends: $depends"
-[ "$(dpkg-deb -f "$deb" Recommends)" = pocketsphinx-en-us ] || fail "Recommends"
+[[ $depends == *python3* ]] || fail "Depends: $depends"
+[ "$(dpkg-deb -f "$deb" Recommends)" = "pocketsphinx-en-us, xdotool | wtype | ydotool" ] ||
+  fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
+[ "$(dpkg-deb -f "$deb" Suggests)" = libnotify-bin ] || fail "Suggests"
 contents=$(dpkg-deb -c "$deb")
 for file in usr/bin/quorvane-dictation usr/share/man/man1/quorvane-dictation.1.gz \
+            usr/bin/quorvane-dictate usr/share/man/man1/quorvane-dictate.1.gz \
+            usr/share/quorvane-dictation/python/quorvane_dictate/cli.py \
+            usr/share/quorvane-dictation/python/quorvane_dictation/_blocking.py \
             usr/share/doc/quorvane-dictation/protocol.md usr/share/doc/quorvane-dictation/performance.md \
             usr/share/doc/quorvane-dictation/copyright \
             usr/share/doc/quorvane-dictation/changelog.gz \
@@ -77,8 +83,13 @@ output=$(/usr/bin/quorvane-dictation status </dev/null 2>"$work/stderr") || fail
 [ ! -s "$work/stderr" ] || fail "wrote to standard error: $(cat "$work/stderr")"
 [[ $output != *$'\n'* && $output == '{'*'"type":"status"'*'}' ]] || fail "not one status line: $output"
 printf '%s\n' "$output" | "$python" "$validate" || fail "invalid status line"
+# The desktop dictation finds its modules where the package put them.
+help=$(/usr/bin/quorvane-dictate --help </dev/null 2>&1) || fail "quorvane-dictate --help: $help"
+[[ $help == usage:*toggle* ]] || fail "quorvane-dictate --help: $help"
 
 dpkg_patiently -r quorvane-dictation || fail "dpkg -r"
 ours=no
-[ ! -e /usr/bin/quorvane-dictation ] || fail "dpkg -r left /usr/bin/quorvane-dictation"
-echo "$(basename "$deb"): built, installed, answered status, removed"
+for file in /usr/bin/quorvane-dictation /usr/bin/quorvane-dictate /usr/share/quorvane-dictation; do
+  [ ! -e "$file" ] || fail "dpkg -r left $file"
+done
+echo "$(basename "$deb"): built, installed, answered status and --help, removed"
