@@ -34,6 +34,7 @@ class Dictation:
         self._waiting = 0  # commands that wait for the end and report it
         self._cancelled = False
         self._session = None
+        self._retire = None
 
     def start(self):
         arguments = [self.executable, "listen"] + ([self.locale] if self.locale else [])
@@ -63,6 +64,8 @@ class Dictation:
             self._session.close()
             self.keyboard.close()
             self.state = "ended"
+            if self._retire:
+                self._retire()
             self.finished.set()
 
     def _take(self, event):
@@ -98,10 +101,14 @@ class Dictation:
         if self._session:
             self._session.cancel()
 
-    def serve(self, server):
-        """Answers commands until the session has ended and been typed."""
+    def serve(self, server, retire):
+        """Answers commands until the session has ended and been typed.
+        `retire` takes the dictation off the socket's path and frees its
+        lock: it runs before anyone is told of the end, so that a `status`
+        or `begin` sent on hearing it finds no dictation running."""
         server.settimeout(ACCEPT_POLL_SECONDS)
         handlers = []
+        self._retire = retire
         while not self.finished.is_set():
             try:
                 connection, _ = server.accept()

@@ -80,18 +80,28 @@ def begin(options, folder):
         server.close()
         return 0
     terminal = _become_background(log_stream)
-    try:
-        dictation = Dictation(helper, options.locale, typer, options.at_end, terminal)
-        log(f"begin with {typer.name}, {'at the end' if options.at_end else 'as it comes'}")
-        dictation.start()
-        dictation.serve(server)
-    except BaseException as error:  # the log is all there is to tell
-        log(f"background dictation failed: {error!r}")
-    finally:
+    retired = []
+
+    def retire():
+        """Once: the socket's path and the lock go to whoever begins next."""
+        if retired:
+            return
+        retired.append(True)
         try:
             (folder / "socket").unlink()
         except OSError:
             pass
+        os.close(lock)
+
+    try:
+        dictation = Dictation(helper, options.locale, typer, options.at_end, terminal)
+        log(f"begin with {typer.name}, {'at the end' if options.at_end else 'as it comes'}")
+        dictation.start()
+        dictation.serve(server, retire)
+    except BaseException as error:  # the log is all there is to tell
+        log(f"background dictation failed: {error!r}")
+    finally:
+        retire()
         log("background dictation ends")
     os._exit(0)
 
