@@ -50,20 +50,34 @@ def visible_text(data):
     return "".join(text)
 
 
+def x_server_answers(display):
+    return subprocess.run([need("xdotool"), "getdisplaygeometry"], env={**os.environ,
+                          "DISPLAY": display}, capture_output=True, timeout=LIMIT).returncode == 0
+
+
 @contextmanager
 def xvfb():
-    """DISPLAY of a private Xvfb, on a display number it picks itself."""
-    read, write = os.pipe()
-    process = subprocess.Popen([need("Xvfb"), "-displayfd", str(write), "-nolisten", "tcp",
-                                "-screen", "0", "1024x768x24"], pass_fds=(write,),
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
+    """DISPLAY of a private Xvfb. The display number is named, not left to
+    -displayfd: that mode takes no lock file, so two suites at once would
+    pick the same number and take each other's socket. -noreset: a server
+    that resets as its last client leaves drops the next test's terminal."""
+    first = 100 + os.getpid() % 800
+    for number in range(first, first + 50):
+        display = f":{number}"
+        process = subprocess.Popen([need("Xvfb"), display, "-noreset", "-nolisten", "tcp",
+                                    "-screen", "0", "1024x768x24"],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + LIMIT
+        # It ends at once when the number is taken.
+        while process.poll() is None and not x_server_answers(display):
+            assert time.monotonic() < deadline, "Xvfb did not answer"
+            time.sleep(0.05)
+        if process.poll() is None:
+            break
+    else:
+        raise RuntimeError("Xvfb found no free display number")
     try:
-        with os.fdopen(read) as stream:
-            number = stream.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        yield f":{number}"
+        yield display
     finally:
         stop_process(process)
 
@@ -82,14 +96,22 @@ class Receiver:
         self.file = folder / "typed"
         self.env = {**os.environ, "DISPLAY": display, "LC_ALL": "C.UTF-8"}
         title = f"receiver-{os.getpid()}-{folder.name}"
-        self.process = subprocess.Popen([need("xterm"), "-u8", "-T", title, "-e",
-                                         *receiving(folder)], env=self.env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(folder / "xterm.log", "wb") as log:
+            self.process = subprocess.Popen([need("xterm"), "-u8", "-T", title, "-e",
+                                             *receiving(folder)], env=self.env,
+                                            stdout=subprocess.DEVNULL, stderr=log)
         xdotool = need("xdotool")
-        window = subprocess.run([xdotool, "search", "--sync", "--onlyvisible", "--name", title],
-                                env=self.env, capture_output=True, text=True,
-                                timeout=LIMIT).stdout.split()[0]
         deadline = time.monotonic() + LIMIT
+        # Polled rather than `search --sync`: on a loaded machine xterm can
+        # take long to map, and an xterm that died should say so at once.
+        while not (found := subprocess.run([xdotool, "search", "--onlyvisible", "--name", title],
+                                           env=self.env, capture_output=True, text=True,
+                                           timeout=LIMIT).stdout.split()):
+            assert self.process.poll() is None, \
+                f"xterm ended with {self.process.returncode}: {(folder / 'xterm.log').read_text()}"
+            assert time.monotonic() < deadline, "the receiver's window never showed"
+            time.sleep(0.05)
+        window = found[0]
         # Focus fails while the window is still being mapped.
         while subprocess.run([xdotool, "windowfocus", "--sync", window], env=self.env,
                              stderr=subprocess.DEVNULL, timeout=LIMIT).returncode != 0:
