@@ -152,7 +152,6 @@ from harness import (  # noqa: E402
     write_wav,
 )
 from private_audio_server import (  # noqa: E402
-    CHUNK_SECONDS,
     FRAME_BYTES,
     RATE,
     PrivateAudioServer,
@@ -552,15 +551,7 @@ class Bench:
         product = Product(self.product_binary, ["listen", LOCALE], self.product_env(server))
         try:
             ready_at, _ = product.wait_for("ready", 30)
-            played = server.feed(wav, wait=False)
-            while not played.wait(0.1):
-                if product.process.poll() is not None:
-                    raise BenchError("the product ended while speech was fed")
-            # The feeder sets the event one chunk after writing the last one.
-            last_audio = now() - CHUNK_SECONDS
-            delay = last_audio + STOP_AFTER_SPEECH - now()
-            if delay > 0:
-                time.sleep(delay)
+            last_audio = product.hear(server, wav)
             stop_at, final_at, final, usage = product.stop()
         except BaseException:
             product.kill()
@@ -1133,6 +1124,12 @@ def markdown(summary, options, text=None):
     if log and log["lines"]:
         row("the engine library's log on standard error", engine_log_cell(log), "", "",
             "engine_log_lines", log["lines"])
+    return markdown_with_details(rows, summary)
+
+
+def markdown_with_details(rows, summary):
+    """The table, then the input rates, the conditions and the long
+    session's minutes, where measured."""
     lines = ((rows if len(rows) > 2 else []) + markdown_input_rates(summary) +
              markdown_conditions(summary))
     if "long" in summary:
@@ -1258,15 +1255,7 @@ def markdown_vosk(summary, text=None):
     if log:
         row("the engine library's log on standard error (libvosk's own)", engine_log_cell(log),
             "", "", "", "engine_log_lines", log["lines"])
-    lines = ((rows if len(rows) > 2 else []) + markdown_input_rates(summary) +
-             markdown_conditions(summary))
-    if "long" in summary:
-        long = summary["long"]
-        lines += ["", "Long session, minute by minute: " + ", ".join(
-            f"{m['cpu_per_audio_s']:.3f} CPU s/s, {m['rss_max_mib']:.1f} MiB"
-            for m in long["minutes"]) + f" ({long['partials']} partials, "
-            f"{long['stdout_kib']:.0f} KiB of output)."]
-    return "\n".join(lines)
+    return markdown_with_details(rows, summary)
 
 
 def markdown_input_rates(summary):

@@ -235,6 +235,20 @@ class Product:
                         log["examples"].append(text)
         return code, usage
 
+    def hear(self, server, wav):
+        """Plays `wav` into `server` at real-time pace, then waits until
+        STOP_AFTER_SPEECH after its last audio; returns when that was."""
+        played = server.feed(wav, wait=False)
+        while not played.wait(0.1):
+            if self.process.poll() is not None:
+                raise BenchError("the product ended while speech was fed")
+        # The feeder sets the event one chunk after writing the last one.
+        last_audio = now() - CHUNK_SECONDS
+        delay = last_audio + STOP_AFTER_SPEECH - now()
+        if delay > 0:
+            time.sleep(delay)
+        return last_audio
+
     def stop(self):
         """Writes "stop" and waits for "final", "done" and a clean exit;
         (time "stop" was written, time of "final", "final", rusage)."""
@@ -327,14 +341,7 @@ class SessionRunner:
         product = Product(self.binary, ["listen", LOCALE], self.env(server))
         try:
             product.wait_for("ready", 30)
-            played = server.feed(wav, wait=False)
-            while not played.wait(0.1):
-                if product.process.poll() is not None:
-                    raise BenchError("the product ended while speech was fed")
-            last_audio = now() - CHUNK_SECONDS
-            delay = last_audio + STOP_AFTER_SPEECH - now()
-            if delay > 0:
-                time.sleep(delay)
+            last_audio = product.hear(server, wav)
             caught_up = wait_until_idle(product.pid)
             waited = now() - last_audio
             stop_at, final_at, final, _ = product.stop()

@@ -18,7 +18,8 @@ sys.path.insert(0, str(ROOT / "tests" / "support"))
 
 from desktop_session import (LIMIT, Dictate, Receiver, need, receiving,  # noqa: E402
                              stop_process, xvfb)
-from private_audio_server import PrivateAudioServer, librivox_samples  # noqa: E402
+from private_audio_server import librivox_samples  # noqa: E402
+from product_fixtures import audio_server, binary  # noqa: E402,F401
 
 FAKE_HELPER = Path(__file__).with_name("fake_helper.py")
 
@@ -59,20 +60,6 @@ def fake_script(tmp_path):
         return {"FAKE_DICTATION_SCRIPT": str(path),
                 "QUORVANE_DICTATION_EXECUTABLE": str(FAKE_HELPER)}
     return make
-
-
-@pytest.fixture(scope="session")
-def audio_server():
-    with PrivateAudioServer() as server:
-        yield server
-
-
-@pytest.fixture(scope="session")
-def binary():
-    path = os.environ.get("QUORVANE_BINARY") or str(ROOT / "build" / "quorvane-dictation")
-    if not os.access(path, os.X_OK):
-        pytest.fail(f"no executable at {path}; set QUORVANE_BINARY")
-    return path
 
 
 @pytest.fixture(scope="session")

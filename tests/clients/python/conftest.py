@@ -7,22 +7,8 @@ import pytest
 ROOT = Path(__file__).resolve().parents[3]
 sys.path[:0] = [str(ROOT / "tests" / "support"), str(ROOT / "clients" / "python")]
 
-from private_audio_server import PrivateAudioServer, librivox_samples  # noqa: E402
-
-
-@pytest.fixture(scope="session")
-def binary():
-    """The quorvane-dictation under test: $QUORVANE_BINARY, else build/'s."""
-    path = os.environ.get("QUORVANE_BINARY") or str(ROOT / "build" / "quorvane-dictation")
-    if not os.access(path, os.X_OK):
-        pytest.fail(f"no executable at {path}; set QUORVANE_BINARY")
-    return path
-
-
-@pytest.fixture(scope="session")
-def audio_server():
-    with PrivateAudioServer() as server:
-        yield server
+from private_audio_server import librivox_samples  # noqa: E402
+from product_fixtures import audio_server, binary  # noqa: E402,F401
 
 
 @pytest.fixture

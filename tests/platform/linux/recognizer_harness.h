@@ -178,6 +178,30 @@ class RecognizerHarness : public ::testing::Test {
     EXPECT_LE(wordErrorRate(speech.transcript, final), wordErrorBound) << final;
   }
 
+  // Two LibriVox sentences with `pauseSamples` of silence between them and
+  // none after: the final text holds both, within `wordErrorBound`, and the
+  // pause ends no sentence since the request did not ask for punctuation.
+  void expectUtterancesAfterPausesAddUp(std::size_t pauseSamples, double wordErrorBound) {
+    SpeechSample first = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
+    SpeechSample second = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0920");
+    ASSERT_NO_FATAL_FAILURE(startTask());
+    append(first.samples);
+    append(std::vector<std::int16_t>(pauseSamples, 0));
+    append(second.samples);
+    // The last utterance is still open when audio ends.
+    request_->endAudio();
+    ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
+
+    const Delivery& final = deliveries_.back();
+    ASSERT_TRUE(final.result);
+    EXPECT_TRUE(final.result->isFinal);
+    const std::string& text = final.result->text;
+    EXPECT_LT(wordErrorRate(first.transcript + " " + second.transcript, text), wordErrorBound)
+        << text;
+    EXPECT_EQ(text.find("  "), std::string::npos);
+    EXPECT_EQ(text.find_first_of(".?!"), std::string::npos) << text;
+  }
+
   // Each spoken command of `sentence` is heard, in the order spoken, as
   // its mark.
   void expectSpokenMarks(const std::string& sentence, const std::vector<std::string>& marks) {
@@ -196,6 +220,15 @@ class RecognizerHarness : public ::testing::Test {
       ASSERT_NE(at, std::string::npos) << "\"" << mark << "\" missing from: " << text;
       from = at + mark.size();
     }
+  }
+
+  // The first delivery for a second of silence is an error, with no result.
+  void expectAnErrorFirst() {
+    ASSERT_NO_FATAL_FAILURE(startTask());
+    append(std::vector<std::int16_t>(16000, 0));
+    ASSERT_TRUE(mainQueue_.runUntil([&] { return !deliveries_.empty(); }));
+    EXPECT_TRUE(deliveries_[0].hasError);
+    EXPECT_FALSE(deliveries_[0].result);
   }
 
   // A result waits on the main queue when the task is cancelled: it never

@@ -27,24 +27,7 @@ TEST_F(SphinxRecognizerTest, PartialResultsThenOneFinalResultOnTheMainQueue) {
 }
 
 TEST_F(SphinxRecognizerTest, UtterancesAfterPausesAddUp) {
-  SpeechSample first = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
-  SpeechSample second = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0920");
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(first.samples);
-  append(std::vector<std::int16_t>(16000, 0));
-  append(second.samples);
-  // No pause at the end: the last utterance is still open when audio ends.
-  request_->endAudio();
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
-
-  const Delivery& final = deliveries_.back();
-  ASSERT_TRUE(final.result);
-  EXPECT_TRUE(final.result->isFinal);
-  EXPECT_LT(wordErrorRate(first.transcript + " " + second.transcript, final.result->text), 0.5)
-      << final.result->text;
-  EXPECT_EQ(final.result->text.find("  "), std::string::npos);
-  // The request did not ask for punctuation: the pause ends no sentence.
-  EXPECT_EQ(final.result->text.find_first_of(".?!"), std::string::npos) << final.result->text;
+  expectUtterancesAfterPausesAddUp(16000, 0.5);
 }
 
 // "stop" said as the last word ends: the audio stops inside the word's
@@ -99,11 +82,7 @@ TEST_F(SphinxRecognizerTest, ModelThatFailsToLoadReportsAnError) {
                                   model / "cmudict-en-us.dict");
   dataHome_.writeFile("pocketsphinx/model/en-us/en-us.lm.bin", "no language model");
 
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(std::vector<std::int16_t>(16000, 0));
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return !deliveries_.empty(); }));
-  EXPECT_TRUE(deliveries_[0].hasError);
-  EXPECT_FALSE(deliveries_[0].result);
+  expectAnErrorFirst();
 }
 
 }  // namespace

@@ -57,22 +57,9 @@ TEST_F(VoskRecognizerTest, PartialResultsThenOneFinalResultOnTheMainQueue) {
   expectPartialsThenOneFinal(0.25);
 }
 
+// Two seconds: libvosk ends the utterance within them.
 TEST_F(VoskRecognizerTest, UtterancesAfterPausesAddUp) {
-  SpeechSample first = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0880");
-  SpeechSample second = loadLibrivoxSample("sense_and_sensibility_01_austen_64kb-0920");
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(first.samples);
-  append(std::vector<std::int16_t>(32000, 0));  // libvosk ends the utterance here
-  append(second.samples);
-  request_->endAudio();
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return received(true); }));
-
-  const Delivery& final = deliveries_.back();
-  ASSERT_TRUE(final.result);
-  EXPECT_LT(wordErrorRate(first.transcript + " " + second.transcript, final.result->text), 0.25)
-      << final.result->text;
-  EXPECT_EQ(final.result->text.find("  "), std::string::npos);
-  EXPECT_EQ(final.result->text.find_first_of(".?!"), std::string::npos) << final.result->text;
+  expectUtterancesAfterPausesAddUp(32000, 0.25);
 }
 
 // The synthetic voice's "comma" comes out of this model as "calmer" or "kind
@@ -118,11 +105,7 @@ TEST_F(VoskRecognizerTest, ModelThatFailsToLoadHandsTheAudioToTheNextEngine) {
 TEST_F(VoskRecognizerTest, ModelThatFailsToLoadWithoutAnotherEngineReportsAnError) {
   installBrokenModel();
   withFallback_ = false;
-  ASSERT_NO_FATAL_FAILURE(startTask());
-  append(std::vector<std::int16_t>(16000, 0));
-  ASSERT_TRUE(mainQueue_.runUntil([&] { return !deliveries_.empty(); }));
-  EXPECT_TRUE(deliveries_[0].hasError);
-  EXPECT_FALSE(deliveries_[0].result);
+  expectAnErrorFirst();
 }
 
 }  // namespace
