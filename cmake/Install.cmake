@@ -50,7 +50,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${PROJECT_BINARY_
         DESTINATION ${QUORVANE_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/messages.schema.json
         DESTINATION ${QUORVANE_DOC_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/performance.md DESTINATION ${QUORVANE_DOC_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/performance.md ${PROJECT_SOURCE_DIR}/docs/privacy.md
+        DESTINATION ${QUORVANE_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUORVANE_DOC_DIR})
 
 # The Vosk engine and its English model, where the installed program looks
