@@ -64,6 +64,7 @@ for file in usr/bin/quorvane-dictation usr/share/man/man1/quorvane-dictation.1.g
             usr/share/quorvane-dictation/python/quorvane_dictate/cli.py \
             usr/share/quorvane-dictation/python/quorvane_dictation/_blocking.py \
             usr/share/doc/quorvane-dictation/protocol.md usr/share/doc/quorvane-dictation/performance.md usr/share/doc/quorvane-dictation/privacy.md \
+            usr/share/doc/quorvane-dictation/models.md \
             usr/share/doc/quorvane-dictation/copyright \
             usr/share/doc/quorvane-dictation/changelog.gz \
             usr/lib/quorvane-dictation/vosk/libvosk.so \
