@@ -551,7 +551,7 @@ class Bench:
         product = Product(self.product_binary, ["listen", LOCALE], self.product_env(server))
         try:
             ready_at, _ = product.wait_for("ready", 30)
-            last_audio = product.hear(server, wav)
+            last_audio, played = product.hear(server, wav)
             stop_at, final_at, final, usage = product.stop()
         except BaseException:
             product.kill()

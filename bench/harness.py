@@ -237,7 +237,8 @@ class Product:
 
     def hear(self, server, wav):
         """Plays `wav` into `server` at real-time pace, then waits until
-        STOP_AFTER_SPEECH after its last audio; returns when that was."""
+        STOP_AFTER_SPEECH after its last audio; returns when that was, and
+        the feed (its `written` times each chunk)."""
         played = server.feed(wav, wait=False)
         while not played.wait(0.1):
             if self.process.poll() is not None:
@@ -247,7 +248,7 @@ class Product:
         delay = last_audio + STOP_AFTER_SPEECH - now()
         if delay > 0:
             time.sleep(delay)
-        return last_audio
+        return last_audio, played
 
     def stop(self):
         """Writes "stop" and waits for "final", "done" and a clean exit;
@@ -341,7 +342,7 @@ class SessionRunner:
         product = Product(self.binary, ["listen", LOCALE], self.env(server))
         try:
             product.wait_for("ready", 30)
-            last_audio = product.hear(server, wav)
+            last_audio, _ = product.hear(server, wav)
             caught_up = wait_until_idle(product.pid)
             waited = now() - last_audio
             stop_at, final_at, final, _ = product.stop()
