@@ -1,5 +1,7 @@
 #include "platform/linux/vosk/vosk_decoder.h"
 
+#include <malloc.h>
+
 #include <climits>
 
 #include "platform/linux/vosk/vosk_result.h"
@@ -14,36 +16,48 @@ void append(std::vector<TimedWord>& words, std::vector<TimedWord> more) {
 
 const char* orEmpty(const char* json) { return json == nullptr ? "" : json; }
 
-}  // namespace
-
-std::unique_ptr<VoskDecoder> VoskDecoder::load(const VoskApi& api,
-                                               const std::filesystem::path& modelDirectory) {
-  VoskModel* model = api.vosk_model_new(modelDirectory.c_str());
-  if (model == nullptr) return nullptr;
-  VoskRecognizer* recognizer = api.vosk_recognizer_new(model, kSampleRate);
-  if (recognizer == nullptr) {
-    api.vosk_model_free(model);
-    return nullptr;
-  }
+VoskRecognizer* newRecognizer(const VoskApi& api, VoskModel* model) {
+  VoskRecognizer* recognizer = api.vosk_recognizer_new(model, VoskDecoder::kSampleRate);
+  if (recognizer == nullptr) return nullptr;
   // Word times feed the formatter's pauses. Partial results go without
   // them: with times, libvosk holds each partial back until it can align
   // its words, a second or more behind the speech.
   api.vosk_recognizer_set_words(recognizer, 1);
   api.vosk_recognizer_set_partial_words(recognizer, 0);
-  return std::unique_ptr<VoskDecoder>(new VoskDecoder(api, model, recognizer));
+  return recognizer;
 }
 
-VoskDecoder::VoskDecoder(const VoskApi& api, VoskModel* model, VoskRecognizer* recognizer)
-    : api_(api), model_(model), recognizer_(recognizer) {}
+}  // namespace
+
+std::unique_ptr<VoskDecoder> VoskDecoder::load(const VoskApi& api,
+                                               const std::filesystem::path& modelDirectory,
+                                               double renewAfterSeconds) {
+  VoskModel* model = api.vosk_model_new(modelDirectory.c_str());
+  if (model == nullptr) return nullptr;
+  VoskRecognizer* recognizer = newRecognizer(api, model);
+  if (recognizer == nullptr) {
+    api.vosk_model_free(model);
+    return nullptr;
+  }
+  return std::unique_ptr<VoskDecoder>(new VoskDecoder(api, model, recognizer, renewAfterSeconds));
+}
+
+VoskDecoder::VoskDecoder(const VoskApi& api, VoskModel* model, VoskRecognizer* recognizer,
+                         double renewAfterSeconds)
+    : api_(api),
+      model_(model),
+      recognizer_(recognizer),
+      renewAfterSamples_(static_cast<std::size_t>(renewAfterSeconds * kSampleRate)) {}
 
 VoskDecoder::~VoskDecoder() {
-  api_.vosk_recognizer_free(recognizer_);
+  if (recognizer_ != nullptr) api_.vosk_recognizer_free(recognizer_);
   // The recognizer holds a reference of its own, so the order is free.
   api_.vosk_model_free(model_);
 }
 
 bool VoskDecoder::process(std::span<const std::int16_t> samples) {
   while (!samples.empty()) {
+    if (recognizer_ == nullptr) return false;  // libvosk could not renew it
     std::span<const std::int16_t> piece =
         samples.first(std::min<std::size_t>(samples.size(), INT_MAX));
     int ended = api_.vosk_recognizer_accept_waveform_s(recognizer_, piece.data(),
@@ -52,15 +66,36 @@ bool VoskDecoder::process(std::span<const std::int16_t> samples) {
     heardSamples_ += piece.size();
     samples = samples.subspan(piece.size());
     if (ended == 1) {
-      append(finishedWords_,
-             wordsOfVoskResult(orEmpty(api_.vosk_recognizer_result(recognizer_)), "result"));
+      append(finishedWords_, wordsOfResult(api_.vosk_recognizer_result(recognizer_)));
+      if (heardSamples_ - recognizerStart_ >= renewAfterSamples_) renewRecognizer();
     }
   }
   return true;
 }
 
+std::vector<TimedWord> VoskDecoder::wordsOfResult(const char* json) const {
+  std::vector<TimedWord> words = wordsOfVoskResult(orEmpty(json), "result");
+  const double offset = static_cast<double>(recognizerStart_) / kSampleRate;
+  for (TimedWord& word : words) {
+    word.startSeconds += offset;
+    word.endSeconds += offset;
+  }
+  return words;
+}
+
+void VoskDecoder::renewRecognizer() {
+  // The old one goes first, and its memory back to the system, so that the
+  // new one does not add to it.
+  api_.vosk_recognizer_free(recognizer_);
+  malloc_trim(0);
+  recognizer_ = newRecognizer(api_, model_);
+  recognizerStart_ = heardSamples_;
+  ++renewals_;
+}
+
 std::vector<TimedWord> VoskDecoder::words() const {
   std::vector<TimedWord> words = finishedWords_;
+  if (recognizer_ == nullptr) return words;
   append(words, wordsOfVoskPartial(orEmpty(api_.vosk_recognizer_partial_result(recognizer_)),
                                    heardSeconds()));
   return words;
@@ -68,8 +103,9 @@ std::vector<TimedWord> VoskDecoder::words() const {
 
 std::vector<TimedWord> VoskDecoder::finish() {
   std::vector<TimedWord> words = std::move(finishedWords_);
-  append(words,
-         wordsOfVoskResult(orEmpty(api_.vosk_recognizer_final_result(recognizer_)), "result"));
+  if (recognizer_ != nullptr) {
+    append(words, wordsOfResult(api_.vosk_recognizer_final_result(recognizer_)));
+  }
   finishedWords_.clear();
   return words;
 }

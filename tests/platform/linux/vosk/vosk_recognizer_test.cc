@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "platform/linux/pocketsphinx/sphinx_recognizer.h"
-#include "platform/linux/process/program_location.h"
 #include "platform/linux/recognizer_harness.h"
-#include "platform/linux/vosk/vosk_api.h"
+#include "platform/linux/vosk/vosk_parts.h"
 
 namespace quorvane::platform::linux_backend {
 namespace {
@@ -20,19 +18,10 @@ using testing::synthesizeSpeech;
 using testing::wordErrorRate;
 namespace fs = std::filesystem;
 
-// libvosk and the English model, as the build links them beside the tests.
-const fs::path kOwnModel = programDirectory() / "vosk/model/en-us";
-
 class VoskRecognizerTest : public RecognizerHarness {
  protected:
   void SetUp() override {
-    if (voskLibraryPath().empty() || !fs::exists(kOwnModel)) {
-      // CI always tests the default engine: there, missing parts fail.
-      if (const char* ci = std::getenv("CI"); ci != nullptr && std::string(ci) == "true") {
-        FAIL() << "libvosk or its English model is missing: run scripts/fetch-vosk";
-      }
-      GTEST_SKIP() << "libvosk or its English model is missing (scripts/fetch-vosk)";
-    }
+    if (voskPartsAreMissing()) GTEST_SKIP() << "no libvosk or English model (scripts/fetch-vosk)";
   }
 
   std::shared_ptr<Recognizer> find(const std::string& locale) override {
@@ -46,7 +35,7 @@ class VoskRecognizerTest : public RecognizerHarness {
   // the acoustic model's a copy cut short.
   void installBrokenModel() {
     fs::path model = dataHome_.makeDirectory("vosk/model/en-us");
-    fs::copy(kOwnModel, model, fs::copy_options::recursive);
+    fs::copy(ownVoskModel(), model, fs::copy_options::recursive);
     fs::resize_file(model / "am/final.mdl", 4096);
   }
 
@@ -76,7 +65,7 @@ TEST_F(VoskRecognizerTest, NothingReachesTheHandlerAfterCancel) { expectNothingA
 // A model folder that lacks a file is passed over for the next one found.
 TEST_F(VoskRecognizerTest, IncompleteModelIsPassedOver) {
   fs::path model = dataHome_.makeDirectory("vosk/model/en-us");
-  fs::copy(kOwnModel, model, fs::copy_options::recursive);
+  fs::copy(ownVoskModel(), model, fs::copy_options::recursive);
   fs::remove(model / "graph/Gr.fst");
   ASSERT_NO_FATAL_FAILURE(startTask());
   request_->endAudio();

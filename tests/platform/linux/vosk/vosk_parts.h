@@ -1,0 +1,28 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/linux/process/program_location.h"
+#include "platform/linux/vosk/vosk_api.h"
+
+namespace quorvane::platform::linux_backend {
+
+// The English model, as the build links it beside the tests with libvosk.
+inline std::filesystem::path ownVoskModel() { return programDirectory() / "vosk/model/en-us"; }
+
+// True when libvosk or its English model is missing, for a test to skip.
+// CI always tests the default engine: there, missing parts fail the test.
+inline bool voskPartsAreMissing() {
+  if (!voskLibraryPath().empty() && std::filesystem::exists(ownVoskModel())) return false;
+  const char* ci = std::getenv("CI");
+  if (ci != nullptr && std::string(ci) == "true") {
+    ADD_FAILURE() << "libvosk or its English model is missing: run scripts/fetch-vosk";
+  }
+  return true;
+}
+
+}  // namespace quorvane::platform::linux_backend
