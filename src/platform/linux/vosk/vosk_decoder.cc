@@ -57,7 +57,6 @@ VoskDecoder::~VoskDecoder() {
 
 bool VoskDecoder::process(std::span<const std::int16_t> samples) {
   while (!samples.empty()) {
-    if (recognizer_ == nullptr) return false;  // libvosk could not renew it
     std::span<const std::int16_t> piece =
         samples.first(std::min<std::size_t>(samples.size(), INT_MAX));
     int ended = api_.vosk_recognizer_accept_waveform_s(recognizer_, piece.data(),
@@ -67,7 +66,9 @@ bool VoskDecoder::process(std::span<const std::int16_t> samples) {
     samples = samples.subspan(piece.size());
     if (ended == 1) {
       append(finishedWords_, wordsOfResult(api_.vosk_recognizer_result(recognizer_)));
-      if (heardSamples_ - recognizerStart_ >= renewAfterSamples_) renewRecognizer();
+      if (heardSamples_ - recognizerStart_ >= renewAfterSamples_ && !renewRecognizer()) {
+        return false;
+      }
     }
   }
   return true;
@@ -83,7 +84,7 @@ std::vector<TimedWord> VoskDecoder::wordsOfResult(const char* json) const {
   return words;
 }
 
-void VoskDecoder::renewRecognizer() {
+bool VoskDecoder::renewRecognizer() {
   // The old one goes first, and its memory back to the system, so that the
   // new one does not add to it.
   api_.vosk_recognizer_free(recognizer_);
@@ -91,6 +92,7 @@ void VoskDecoder::renewRecognizer() {
   recognizer_ = newRecognizer(api_, model_);
   recognizerStart_ = heardSamples_;
   ++renewals_;
+  return recognizer_ != nullptr;
 }
 
 std::vector<TimedWord> VoskDecoder::words() const {

@@ -39,7 +39,8 @@ class VoskDecoder {
   VoskDecoder(const VoskDecoder&) = delete;
   VoskDecoder& operator=(const VoskDecoder&) = delete;
 
-  // Decodes the samples; false when libvosk fails.
+  // Decodes the samples; false when libvosk fails, after which only the
+  // words so far may be asked for.
   bool process(std::span<const std::int16_t> samples);
 
   // The words so far: the ended utterances' and the current best guess.
@@ -60,7 +61,8 @@ class VoskDecoder {
 
   // The words of one of libvosk's results, timed from the session's start.
   std::vector<TimedWord> wordsOfResult(const char* json) const;
-  void renewRecognizer();
+  // False when libvosk could not make the new one.
+  bool renewRecognizer();
 
   const VoskApi& api_;
   VoskModel* model_;
