@@ -19,12 +19,16 @@ class Dictation:
     `keyboard`: the stable words as they come, or with `at_end` the whole
     final text once."""
 
-    def __init__(self, executable, locale, keyboard, at_end=False, terminal=None):
+    def __init__(self, executable, locale, keyboard, at_end=False, terminal=None, retire=None):
         self.executable = executable
         self.locale = locale
         self.keyboard = keyboard
         self.at_end = at_end
         self.terminal = terminal  # the terminal `begin` ran on, if any
+        # Takes the dictation off the socket's path and frees its lock. It
+        # runs before anyone is told of the end, so that a `status` or
+        # `begin` sent on hearing it finds no dictation running.
+        self._retire = retire
         self.state = "starting"
         self.tracker = StableText()
         self.final = None
@@ -34,7 +38,6 @@ class Dictation:
         self._waiting = 0  # commands that wait for the end and report it
         self._cancelled = False
         self._session = None
-        self._retire = None
 
     def start(self):
         arguments = [self.executable, "listen"] + ([self.locale] if self.locale else [])
@@ -101,14 +104,10 @@ class Dictation:
         if self._session:
             self._session.cancel()
 
-    def serve(self, server, retire):
-        """Answers commands until the session has ended and been typed.
-        `retire` takes the dictation off the socket's path and frees its
-        lock: it runs before anyone is told of the end, so that a `status`
-        or `begin` sent on hearing it finds no dictation running."""
+    def serve(self, server):
+        """Answers commands until the session has ended and been typed."""
         server.settimeout(ACCEPT_POLL_SECONDS)
         handlers = []
-        self._retire = retire
         while not self.finished.is_set():
             try:
                 connection, _ = server.accept()

@@ -80,13 +80,14 @@ def begin(options, folder):
         server.close()
         return 0
     terminal = _become_background(log_stream)
-    retired = []
+    retired = False
 
     def retire():
         """Once: the socket's path and the lock go to whoever begins next."""
+        nonlocal retired
         if retired:
             return
-        retired.append(True)
+        retired = True
         try:
             (folder / "socket").unlink()
         except OSError:
@@ -94,10 +95,10 @@ def begin(options, folder):
         os.close(lock)
 
     try:
-        dictation = Dictation(helper, options.locale, typer, options.at_end, terminal)
+        dictation = Dictation(helper, options.locale, typer, options.at_end, terminal, retire)
         log(f"begin with {typer.name}, {'at the end' if options.at_end else 'as it comes'}")
         dictation.start()
-        dictation.serve(server, retire)
+        dictation.serve(server)
     except BaseException as error:  # the log is all there is to tell
         log(f"background dictation failed: {error!r}")
     finally:
