@@ -45,6 +45,8 @@ FatalExitTrap::FatalExitTrap(std::function<void()> onExit)
 
 FatalExitTrap::~FatalExitTrap() { activeTrap = enclosing_; }
 
+void FatalExitTrap::springOnThisThread() { onProcessExit(); }
+
 void FatalExitTrap::onProcessExit() {
   FatalExitTrap* trap = activeTrap;
   if (trap == nullptr) return;

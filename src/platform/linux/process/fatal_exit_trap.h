@@ -23,6 +23,11 @@ class FatalExitTrap {
   FatalExitTrap(const FatalExitTrap&) = delete;
   FatalExitTrap& operator=(const FatalExitTrap&) = delete;
 
+  // For a library's own last words before it aborts (ggml's abort
+  // callback): runs the trap of this thread and parks the thread, as an
+  // exit() would. Returns at once when no trap lives on this thread.
+  static void springOnThisThread();
+
  private:
   static void onProcessExit();
   static void onFault(int signal, siginfo_t* info, void* context);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/speech/spoken_commands.h"
 #include "platform/linux/speech/spoken_numbers.h"
 
 namespace quorvane::platform::linux_backend {
@@ -37,42 +38,6 @@ struct Piece {
   double endSeconds = 0;
 };
 
-struct SpokenCommand {
-  std::array<std::string_view, 2> words;  // the second empty for one word
-  PieceKind kind;
-  std::string_view text;
-};
-
-constexpr std::array<SpokenCommand, 11> kCommands{{
-    {{"comma", ""}, PieceKind::kMark, ","},
-    {{"period", ""}, PieceKind::kMark, "."},
-    {{"full", "stop"}, PieceKind::kMark, "."},
-    {{"question", "mark"}, PieceKind::kMark, "?"},
-    {{"exclamation", "mark"}, PieceKind::kMark, "!"},
-    {{"exclamation", "point"}, PieceKind::kMark, "!"},
-    {{"colon", ""}, PieceKind::kMark, ":"},
-    {{"semicolon", ""}, PieceKind::kMark, ";"},
-    {{"semi", "colon"}, PieceKind::kMark, ";"},
-    {{"new", "line"}, PieceKind::kLineBreak, "\n"},
-    {{"new", "paragraph"}, PieceKind::kLineBreak, "\n\n"},
-}};
-
-// Words before a command word that make it a noun: "the period of time",
-// "a comma separated list", "the trial period".
-constexpr std::array<std::string_view, 34> kNounMakers{
-    "a",       "an",    "the",     "this",   "that",    "these",      "those",    "each",  "every",
-    "another", "any",   "no",      "its",    "his",     "her",        "their",    "our",   "my",
-    "your",    "first", "second",  "third",  "last",    "next",       "same",     "grace", "trial",
-    "waiting", "time",  "billing", "notice", "cooling", "transition", "reporting"};
-
-// Words after a command word, without a pause, that bind it into a phrase
-// ("a difficult period for the family", "a colon between the hours"): a
-// sentence rarely starts with them.
-constexpr std::array<std::string_view, 22> kPhraseFollowers{
-    "of",    "for",    "between", "in",        "at",     "on",        "with",      "from",
-    "after", "before", "during",  "that",      "which",  "separated", "delimited", "splice",
-    "key",   "sign",   "symbol",  "character", "cancer", "marks"};
-
 // Sentences opening with these are questions.
 constexpr std::array<std::string_view, 35> kQuestionOpeners{
     "what",  "who",     "whom",   "whose",  "which",    "why",      "how",    "where",    "is",
@@ -96,11 +61,9 @@ std::vector<TimedWord> spokenWords(std::span<const TimedWord> words) {
     std::size_t hyphen = text.find('-');
     std::string first = text.substr(0, hyphen);
     std::string second = hyphen == std::string::npos ? "" : text.substr(hyphen + 1);
-    bool splits = !second.empty() && second.find('-') == std::string::npos &&
-                  ((isNumberWord(first) && isNumberWord(second)) ||
-                   std::any_of(kCommands.begin(), kCommands.end(), [&](const SpokenCommand& c) {
-                     return c.words[0] == first && c.words[1] == second;
-                   }));
+    bool splits =
+        !second.empty() && second.find('-') == std::string::npos &&
+        ((isNumberWord(first) && isNumberWord(second)) || isHyphenatedCommand(first, second));
     if (splits) {
       spoken.push_back({first, word.startSeconds, word.endSeconds});
       spoken.push_back({second, word.startSeconds, word.endSeconds});
@@ -117,12 +80,8 @@ double pauseBetween(const TimedWord& before, const TimedWord& after) {
 
 // The command spoken from words[start] on, if any.
 const SpokenCommand* commandAt(const std::vector<TimedWord>& words, std::size_t start) {
-  for (const SpokenCommand& command : kCommands) {
-    if (words[start].text != command.words[0]) continue;
-    if (command.words[1].empty()) return &command;
-    if (start + 1 < words.size() && words[start + 1].text == command.words[1]) return &command;
-  }
-  return nullptr;
+  return spokenCommandAt(start, words.size(),
+                         [&](std::size_t at) -> std::string_view { return words[at].text; });
 }
 
 // Whether the command word(s) at words[start, end) were said as a mark
@@ -132,10 +91,10 @@ const SpokenCommand* commandAt(const std::vector<TimedWord>& words, std::size_t 
 bool isSpokenMark(const std::vector<TimedWord>& words, std::size_t start, std::size_t end,
                   const std::vector<Piece>& written) {
   if (written.empty() || written.back().kind == PieceKind::kLineBreak) return false;
-  if (start > 0 && isOneOf(words[start - 1].text, kNounMakers)) return false;
+  if (start > 0 && makesCommandANoun(words[start - 1].text)) return false;
   if (end == words.size()) return true;
   if (isAtLeast(pauseBetween(words[end - 1], words[end]), kMarkPauseSeconds)) return true;
-  return !isOneOf(words[end].text, kPhraseFollowers);
+  return !bindsCommandIntoPhrase(words[end].text);
 }
 
 // The words as written pieces: marks for spoken punctuation, digits for
@@ -148,7 +107,9 @@ std::vector<Piece> writtenPieces(const std::vector<TimedWord>& words) {
     if (const SpokenCommand* command = commandAt(words, at)) {
       std::size_t end = at + (command->words[1].empty() ? 1 : 2);
       if (isSpokenMark(words, at, end, pieces)) {
-        pieces.push_back({command->kind, std::string(command->text)});
+        const PieceKind kind =
+            command->kind == SpokenCommandKind::kMark ? PieceKind::kMark : PieceKind::kLineBreak;
+        pieces.push_back({kind, std::string(command->text)});
         at = end;
         continue;
       }
@@ -166,10 +127,8 @@ std::vector<Piece> writtenPieces(const std::vector<TimedWord>& words) {
   return pieces;
 }
 
-bool endsSentence(const Piece& piece) {
-  return (piece.kind == PieceKind::kMark &&
-          (piece.text == "." || piece.text == "?" || piece.text == "!")) ||
-         piece.text == "\n\n";
+bool isSentenceEnd(const Piece& piece) {
+  return piece.kind != PieceKind::kWord && endsSentence(piece.text);
 }
 
 std::string sentenceMark(const std::string& firstWord) {
@@ -188,7 +147,7 @@ void addSentenceEnds(std::vector<Piece>& pieces, const TextFormatOptions& option
         isAtLeast(piece.startSeconds - marked.back().endSeconds, kSentencePauseSeconds)) {
       marked.push_back({PieceKind::kMark, sentenceMark(firstWord)});
     }
-    if (piece.kind == PieceKind::kWord && (marked.empty() || endsSentence(marked.back()))) {
+    if (piece.kind == PieceKind::kWord && (marked.empty() || isSentenceEnd(marked.back()))) {
       firstWord = piece.text;
     }
     marked.push_back(piece);
@@ -209,9 +168,9 @@ void capitalize(std::string& word) {
   if (!word.empty() && word[0] >= 'a' && word[0] <= 'z') word[0] = static_cast<char>(word[0] - 32);
 }
 
-std::string joined(const std::vector<Piece>& pieces) {
+std::string joined(const std::vector<Piece>& pieces, const TextFormatOptions& options) {
   std::string text;
-  bool capitalizes = true;
+  bool capitalizes = !options.continuesSentence;
   for (std::size_t at = 0; at < pieces.size(); ++at) {
     const Piece& piece = pieces[at];
     if (piece.kind == PieceKind::kWord) {
@@ -222,7 +181,7 @@ std::string joined(const std::vector<Piece>& pieces) {
       capitalizes = false;
     } else {
       text += piece.text;
-      if (endsSentence(piece)) capitalizes = true;
+      if (isSentenceEnd(piece)) capitalizes = true;
     }
   }
   return text;
@@ -245,7 +204,7 @@ std::string formatText(std::span<const TimedWord> words, const TextFormatOptions
   if (options.language != "en") return plainWords(words);
   std::vector<Piece> pieces = writtenPieces(spokenWords(words));
   if (options.addsPunctuation) addSentenceEnds(pieces, options);
-  return joined(pieces);
+  return joined(pieces, options);
 }
 
 }  // namespace quorvane::platform::linux_backend

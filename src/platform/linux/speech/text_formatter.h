@@ -17,6 +17,9 @@ struct TextFormatOptions {
   bool isFinal = false;
   // How much audio was heard; the time since the last word is a pause too.
   double heardSeconds = 0;
+  // The words go on a sentence that text before them began: the first is
+  // not capitalized for being first.
+  bool continuesSentence = false;
 };
 
 // Writes the words as a person would: capitals at the start of sentences,
