@@ -5,6 +5,7 @@
 #include "platform/linux/speech/buffer_recognition_request.h"
 #include "platform/linux/speech/language_region.h"
 #include "platform/linux/vosk/vosk_recognizer.h"
+#include "platform/linux/whisper/whisper_second_pass.h"
 
 namespace quorvane::platform::linux_backend {
 
@@ -14,7 +15,11 @@ std::shared_ptr<Recognizer> LinuxSpeechService::recognizer(const std::string& lo
   // PocketSphinx also stands in when Vosk fails to load after all: it then
   // decodes the audio Vosk would have.
   std::shared_ptr<Recognizer> sphinx = findSphinxRecognizer(mainQueue_, *locale);
-  if (auto vosk = findVoskRecognizer(mainQueue_, *locale, sphinx)) return vosk;
+  // Whisper decodes each of Vosk's utterances again, where it can run.
+  if (auto vosk = findVoskRecognizer(mainQueue_, *locale, sphinx,
+                                     findWhisperSecondPass(locale->language))) {
+    return vosk;
+  }
   return sphinx;
 }
 

@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <climits>
+#include <utility>
 
 #include "platform/linux/vosk/vosk_result.h"
 
@@ -65,7 +66,9 @@ bool VoskDecoder::process(std::span<const std::int16_t> samples) {
     heardSamples_ += piece.size();
     samples = samples.subspan(piece.size());
     if (ended == 1) {
-      append(finishedWords_, wordsOfResult(api_.vosk_recognizer_result(recognizer_)));
+      std::vector<TimedWord> utterance = wordsOfResult(api_.vosk_recognizer_result(recognizer_));
+      append(finishedWords_, utterance);
+      endedUtterance_ = std::move(utterance);
       if (heardSamples_ - recognizerStart_ >= renewAfterSamples_ && !renewRecognizer()) {
         return false;
       }
@@ -97,17 +100,26 @@ bool VoskDecoder::renewRecognizer() {
 
 std::vector<TimedWord> VoskDecoder::words() const {
   std::vector<TimedWord> words = finishedWords_;
-  if (recognizer_ == nullptr) return words;
-  append(words, wordsOfVoskPartial(orEmpty(api_.vosk_recognizer_partial_result(recognizer_)),
-                                   heardSeconds()));
+  append(words, liveWords());
   return words;
+}
+
+std::vector<TimedWord> VoskDecoder::liveWords() const {
+  if (recognizer_ == nullptr) return {};
+  return wordsOfVoskPartial(orEmpty(api_.vosk_recognizer_partial_result(recognizer_)),
+                            heardSeconds());
+}
+
+std::optional<std::vector<TimedWord>> VoskDecoder::takeEndedUtterance() {
+  return std::exchange(endedUtterance_, std::nullopt);
 }
 
 std::vector<TimedWord> VoskDecoder::finish() {
   std::vector<TimedWord> words = std::move(finishedWords_);
-  if (recognizer_ != nullptr) {
-    append(words, wordsOfResult(api_.vosk_recognizer_final_result(recognizer_)));
-  }
+  std::vector<TimedWord> last;
+  if (recognizer_ != nullptr) last = wordsOfResult(api_.vosk_recognizer_final_result(recognizer_));
+  append(words, last);
+  endedUtterance_ = std::move(last);
   finishedWords_.clear();
   return words;
 }

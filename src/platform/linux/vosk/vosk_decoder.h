@@ -46,6 +46,13 @@ class VoskDecoder {
   // The words so far: the ended utterances' and the current best guess.
   std::vector<TimedWord> words() const;
 
+  // The current best guess at the utterance under way.
+  std::vector<TimedWord> liveWords() const;
+
+  // The words of the utterance that the last `process` or `finish` ended,
+  // once: libvosk ends at most one in each call. None when it ended none.
+  std::optional<std::vector<TimedWord>> takeEndedUtterance();
+
   // Seconds of audio decoded so far.
   double heardSeconds() const { return static_cast<double>(heardSamples_) / kSampleRate; }
 
@@ -72,6 +79,7 @@ class VoskDecoder {
   std::size_t recognizerStart_ = 0;  // `heardSamples_` when `recognizer_` began
   int renewals_ = 0;
   std::vector<TimedWord> finishedWords_;
+  std::optional<std::vector<TimedWord>> endedUtterance_;
 };
 
 }  // namespace quorvane::platform::linux_backend

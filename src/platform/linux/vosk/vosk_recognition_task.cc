@@ -6,6 +6,8 @@
 
 #include "platform/linux/process/fatal_exit_trap.h"
 #include "platform/linux/speech/speech_feed.h"
+#include "platform/linux/speech/utterance_audio.h"
+#include "platform/linux/speech/utterance_transcript.h"
 #include "platform/linux/vosk/vosk_api.h"
 #include "platform/linux/vosk/vosk_decoder.h"
 
@@ -23,14 +25,17 @@ void VoskRecognitionTask::start() {
 
 void VoskRecognitionTask::cancel() {
   std::shared_ptr<RecognitionTask> takenOverBy;
+  std::shared_ptr<SecondPassSession> secondPass;
   {
     std::lock_guard guard(lock_);
     cancelled_ = true;
     takenOverBy = takenOverBy_;
+    secondPass = secondPass_;
   }
   results_.cancel();
   settings_.audio->close();  // Wakes the thread, which then ends.
   if (takenOverBy) takenOverBy->cancel();
+  if (secondPass) secondPass->cancel();
 }
 
 void VoskRecognitionTask::run() {
@@ -47,21 +52,56 @@ void VoskRecognitionTask::run() {
 
 bool VoskRecognitionTask::decode(VoskDecoder& decoder) {
   SpeechFeed feed(/*removesNoise=*/false);
+  UtteranceTranscript transcript(settings_.format);
+  UtteranceAudio utteranceAudio;
+  const std::shared_ptr<SecondPassSession> secondPass = startSecondPass();
+  auto endUtterance = [&](std::vector<TimedWord> words) {
+    HeardUtterance utterance = utteranceAudio.take(words);
+    utterance.index = transcript.addHeard(std::move(words));
+    if (secondPass) secondPass->rewrite(std::move(utterance));
+  };
+  auto takeRewritten = [&] {
+    if (!secondPass) return;
+    for (RewrittenUtterance& rewritten : secondPass->takeRewritten()) {
+      transcript.rewrite(rewritten.index, std::move(rewritten.text));
+    }
+  };
+
   std::vector<std::int16_t> speech;
   for (;;) {
     AudioQueue::Batch batch = settings_.audio->take();
     if (batch.closed || results_.isCancelled()) return false;
+    const auto batchTaken = std::chrono::steady_clock::now();
     if (!feed.convert(batch, speech) || !decoder.process(speech)) return false;
+    utteranceAudio.add(speech);
+    if (auto words = decoder.takeEndedUtterance()) endUtterance(std::move(*words));
 
-    TextFormatOptions format = settings_.format;
-    format.heardSeconds = decoder.heardSeconds();
     if (batch.ended) {
-      format.isFinal = true;
-      results_.postFinal(formatText(decoder.finish(), format));
+      decoder.finish();
+      if (auto words = decoder.takeEndedUtterance()) endUtterance(std::move(*words));
+      if (secondPass) secondPass->waitForAll(batchTaken + kSecondPassWait);
+      takeRewritten();
+      results_.postFinal(transcript.text({}, decoder.heardSeconds(), /*isFinal=*/true));
       return true;
     }
-    results_.postPartial(formatText(decoder.words(), format));
+    takeRewritten();
+    results_.postPartial(
+        transcript.text(decoder.liveWords(), decoder.heardSeconds(), /*isFinal=*/false));
   }
+}
+
+std::shared_ptr<SecondPassSession> VoskRecognitionTask::startSecondPass() {
+  if (!settings_.secondPass) return nullptr;
+  std::shared_ptr<SecondPassSession> session =
+      settings_.secondPass->startSession(settings_.format.language);
+  bool cancelled;
+  {
+    std::lock_guard guard(lock_);
+    cancelled = cancelled_;
+    secondPass_ = session;
+  }
+  if (cancelled && session) session->cancel();
+  return session;
 }
 
 void VoskRecognitionTask::fallBack() {

@@ -11,10 +11,12 @@
 namespace quorvane::platform::linux_backend {
 
 VoskRecognizer::VoskRecognizer(MainQueue& mainQueue, std::filesystem::path modelDirectory,
-                               std::shared_ptr<Recognizer> fallback)
+                               std::shared_ptr<Recognizer> fallback,
+                               std::shared_ptr<SecondPass> secondPass)
     : mainQueue_(mainQueue),
       modelDirectory_(std::move(modelDirectory)),
-      fallback_(std::move(fallback)) {}
+      fallback_(std::move(fallback)),
+      secondPass_(std::move(secondPass)) {}
 
 bool VoskRecognizer::isAvailable() {
   return !voskLibraryPath().empty() && isCompleteVoskModel(modelDirectory_);
@@ -33,6 +35,7 @@ std::shared_ptr<RecognitionTask> VoskRecognizer::recognitionTask(
     settings.format.addsPunctuation = bufferRequest->addsPunctuation();
     settings.request = std::move(request);
     settings.fallback = fallback_;
+    settings.secondPass = secondPass_;
   } else {
     // No audio to recognize, for this engine or another: the task reports
     // the error.
@@ -46,12 +49,14 @@ std::shared_ptr<RecognitionTask> VoskRecognizer::recognitionTask(
 }
 
 std::shared_ptr<Recognizer> findVoskRecognizer(MainQueue& mainQueue, const LanguageRegion& locale,
-                                               std::shared_ptr<Recognizer> fallback) {
+                                               std::shared_ptr<Recognizer> fallback,
+                                               std::shared_ptr<SecondPass> secondPass) {
   if (voskLibraryPath().empty()) return nullptr;
   std::optional<std::filesystem::path> model =
       findModelDirectory(locale, "vosk", isCompleteVoskModel);
   if (!model) return nullptr;
-  return std::make_shared<VoskRecognizer>(mainQueue, *model, std::move(fallback));
+  return std::make_shared<VoskRecognizer>(mainQueue, *model, std::move(fallback),
+                                          std::move(secondPass));
 }
 
 }  // namespace quorvane::platform::linux_backend

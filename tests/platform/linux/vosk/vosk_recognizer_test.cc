@@ -28,7 +28,8 @@ class VoskRecognizerTest : public RecognizerHarness {
     std::optional<LanguageRegion> region = parseLanguageRegion(locale);
     if (!region) return nullptr;
     return findVoskRecognizer(mainQueue_, *region,
-                              withFallback_ ? findSphinxRecognizer(mainQueue_, *region) : nullptr);
+                              withFallback_ ? findSphinxRecognizer(mainQueue_, *region) : nullptr,
+                              nullptr);
   }
 
   // A model of the user's own that libvosk cannot load: every file there,

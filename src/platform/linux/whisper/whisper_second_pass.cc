@@ -1,0 +1,150 @@
+#include "platform/linux/whisper/whisper_second_pass.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "platform/linux/process/fatal_exit_trap.h"
+#include "platform/linux/whisper/whisper_api.h"
+#include "platform/linux/whisper/whisper_model_files.h"
+#include "platform/linux/whisper/whisper_text.h"
+
+namespace quorvane::platform::linux_backend {
+namespace {
+
+// Whisper's text is off when it has many more words than the streaming
+// engine heard: it went on writing past the speech.
+bool hasTooManyWords(std::size_t whisperWords, std::size_t heardWords) {
+  return whisperWords > 2 * heardWords + 8;
+}
+
+class WhisperSecondPassSession final
+    : public SecondPassSession,
+      public std::enable_shared_from_this<WhisperSecondPassSession> {
+ public:
+  WhisperSecondPassSession(WhisperSecondPassSettings settings, std::string language)
+      : settings_(std::move(settings)), language_(std::move(language)) {}
+
+  void start() {
+    std::thread([self = shared_from_this()] { self->run(); }).detach();
+  }
+
+  void rewrite(HeardUtterance utterance) override {
+    if (utterance.heardWords == 0) return;
+    {
+      std::lock_guard guard(lock_);
+      if (stopped_) return;
+      queue_.push_back(std::move(utterance));
+    }
+    changed_.notify_all();
+  }
+
+  std::vector<RewrittenUtterance> takeRewritten() override {
+    std::lock_guard guard(lock_);
+    return std::exchange(rewritten_, {});
+  }
+
+  void waitForAll(std::chrono::steady_clock::time_point deadline) override {
+    std::unique_lock guard(lock_);
+    changed_.wait_until(guard, deadline, [&] { return stopped_ || (queue_.empty() && !busy_); });
+  }
+
+  void cancel() override {
+    cancelled_ = true;  // ends a decode under way
+    stop();
+  }
+
+ private:
+  void run() {
+    // A crash inside the library or on a damaged model costs the second
+    // pass, not the session.
+    FatalExitTrap trap([this] { stop(); });
+    const WhisperApi* api = whisperApi();
+    std::unique_ptr<WhisperDecoder> decoder;
+    if (api != nullptr)
+      decoder = WhisperDecoder::load(*api, settings_.modelPath, settings_.decoding);
+    if (!decoder || !decoder->knowsLanguage(language_)) return stop();
+    std::string previousText;
+    for (;;) {
+      HeardUtterance utterance;
+      {
+        std::unique_lock guard(lock_);
+        busy_ = false;
+        changed_.notify_all();
+        changed_.wait(guard, [&] { return stopped_ || !queue_.empty(); });
+        if (stopped_) return;
+        utterance = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+      }
+      std::optional<std::string> text = decodeOne(*decoder, utterance, previousText);
+      if (!text) continue;
+      previousText = *text;
+      std::lock_guard guard(lock_);
+      rewritten_.push_back({utterance.index, std::move(*text)});
+    }
+  }
+
+  // The utterance's text, or none where the streaming words should stand.
+  std::optional<std::string> decodeOne(const WhisperDecoder& decoder,
+                                       const HeardUtterance& utterance,
+                                       const std::string& previousText) const {
+    const std::string& prompt = settings_.promptsWithPreviousText ? previousText : std::string();
+    std::optional<WhisperTranscription> transcription =
+        decoder.decode(utterance.samples, language_, prompt, cancelled_);
+    if (!transcription || transcription->ranAway ||
+        transcription->noSpeechProbability >= settings_.noSpeechThreshold) {
+      return std::nullopt;
+    }
+    std::string text = cleanWhisperText(transcription->text);
+    if (text.empty() || hasTooManyWords(wordCount(text), utterance.heardWords)) return std::nullopt;
+    return text;
+  }
+
+  void stop() {
+    {
+      std::lock_guard guard(lock_);
+      stopped_ = true;
+      queue_.clear();
+    }
+    changed_.notify_all();
+  }
+
+  const WhisperSecondPassSettings settings_;
+  const std::string language_;
+  std::atomic<bool> cancelled_{false};
+
+  std::mutex lock_;  // Guards the four below.
+  std::condition_variable changed_;
+  std::deque<HeardUtterance> queue_;
+  std::vector<RewrittenUtterance> rewritten_;
+  bool busy_ = true;  // until the model has loaded and the first wait begins
+  bool stopped_ = false;
+};
+
+}  // namespace
+
+WhisperSecondPass::WhisperSecondPass(WhisperSecondPassSettings settings)
+    : settings_(std::move(settings)) {}
+
+std::shared_ptr<SecondPassSession> WhisperSecondPass::startSession(const std::string& language) {
+  auto session = std::make_shared<WhisperSecondPassSession>(settings_, language);
+  session->start();
+  return session;
+}
+
+std::shared_ptr<SecondPass> findWhisperSecondPass(const std::string& language) {
+  if (!processorRunsWhisper() || whisperLibraryPath().empty()) return nullptr;
+  std::optional<std::filesystem::path> model = findWhisperModel(language);
+  if (!model) return nullptr;
+  WhisperSecondPassSettings settings;
+  settings.modelPath = *model;
+  settings.decoding.threads =
+      static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+  return std::make_shared<WhisperSecondPass>(std::move(settings));
+}
+
+}  // namespace quorvane::platform::linux_backend

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/linux/speech/second_pass.h"
+#include "platform/linux/whisper/whisper_decoder.h"
+
+namespace quorvane::platform::linux_backend {
+
+struct WhisperSecondPassSettings {
+  std::filesystem::path modelPath;
+  WhisperDecodeSettings decoding;
+  // Whisper is sure enough that nobody spoke at or above this: the
+  // streaming words stand.
+  float noSpeechThreshold = 0.6f;
+  // The previous utterance's text goes to the decoder as what came before.
+  bool promptsWithPreviousText = true;
+};
+
+// Every finished utterance decoded again by whisper.cpp: on a worker
+// thread of each session's own, which loads the model when the session
+// starts and then takes the utterances in order. Whatever fails there (the
+// library, the model, even a crash inside them) leaves the streaming words
+// standing.
+class WhisperSecondPass final : public SecondPass {
+ public:
+  explicit WhisperSecondPass(WhisperSecondPassSettings settings);
+
+  std::shared_ptr<SecondPassSession> startSession(const std::string& language) override;
+
+ private:
+  const WhisperSecondPassSettings settings_;
+};
+
+// The second pass for `language`, or none without libwhisper on a processor
+// that runs it, or without a model of the language.
+std::shared_ptr<SecondPass> findWhisperSecondPass(const std::string& language);
+
+}  // namespace quorvane::platform::linux_backend
