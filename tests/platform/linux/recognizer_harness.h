@@ -14,6 +14,7 @@
 #include "platform/linux/scoped_environment.h"
 #include "platform/linux/speech/buffer_recognition_request.h"
 #include "platform/linux/speech_samples.h"
+#include "platform/main_queue.h"
 
 namespace quorvane::platform::linux_backend {
 

@@ -22,6 +22,7 @@ void AudioQueue::push(const PcmBuffer& buffer) {
 void AudioQueue::end() {
   {
     std::lock_guard guard(lock_);
+    if (!ended_) endedAt_ = std::chrono::steady_clock::now();
     ended_ = true;
   }
   changed_.notify_one();
@@ -43,6 +44,7 @@ AudioQueue::Batch AudioQueue::take() {
   changed_.wait(guard, [this] { return !chunks_.empty() || ended_ || closed_; });
   batch.closed = closed_;
   batch.ended = ended_;
+  batch.endedAt = endedAt_;
   batch.chunks.assign(std::make_move_iterator(chunks_.begin()),
                       std::make_move_iterator(chunks_.end()));
   chunks_.clear();

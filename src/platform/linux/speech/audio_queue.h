@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -24,6 +25,7 @@ class AudioQueue {
   struct Batch {
     std::vector<Chunk> chunks;
     bool ended = false;   // No audio follows these chunks.
+    std::chrono::steady_clock::time_point endedAt;  // when `end` was called
     bool closed = false;  // Nobody decodes any more; the chunks are empty.
   };
 
@@ -45,6 +47,7 @@ class AudioQueue {
   std::condition_variable changed_;
   std::deque<Chunk> chunks_;
   bool ended_ = false;
+  std::chrono::steady_clock::time_point endedAt_;
   bool closed_ = false;
 };
 

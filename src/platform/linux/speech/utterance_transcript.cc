@@ -34,7 +34,7 @@ std::string UtteranceTranscript::text(std::span<const TimedWord> liveWords, doub
       continue;
     }
     writeHeard(/*endsText=*/false);
-    appendWrittenText(text, *utterance.rewritten, format_.language);
+    appendWrittenText(text, *utterance.rewritten, format_.language, format_.addsPunctuation);
   }
   heard.insert(heard.end(), liveWords.begin(), liveWords.end());
   writeHeard(/*endsText=*/true);

@@ -107,7 +107,8 @@ bool endsWithSentenceEnd(std::string_view text) {
   return last == '.' || last == '?' || last == '!';
 }
 
-void appendWrittenText(std::string& text, std::string_view written, std::string_view language) {
+void appendWrittenText(std::string& text, std::string_view written, std::string_view language,
+                       bool keepsOwnMarks) {
   const std::vector<WrittenWord> words = writtenWords(written);
   const bool english = language == "en";
   NextCase nextCase = NextCase::kAsWritten;
@@ -135,7 +136,7 @@ void appendWrittenText(std::string& text, std::string_view written, std::string_
     std::string core = word.core;
     applyCase(core, nextCase);
     text += core;
-    text += word.trailingMarks;
+    if (keepsOwnMarks) text += word.trailingMarks;
     nextCase = NextCase::kAsWritten;
     ++at;
   }

@@ -1,5 +1,7 @@
 #include "platform/linux/vosk/vosk_recognition_task.h"
 
+#include <algorithm>
+#include <span>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -12,6 +14,12 @@
 #include "platform/linux/vosk/vosk_decoder.h"
 
 namespace quorvane::platform::linux_backend {
+namespace {
+
+// A tenth of a second of 16 kHz speech.
+constexpr std::size_t kSliceSamples = 1600;
+
+}  // namespace
 
 VoskRecognitionTask::VoskRecognitionTask(MainQueue& mainQueue, VoskTaskSettings settings,
                                          ResultHandler handler)
@@ -71,15 +79,24 @@ bool VoskRecognitionTask::decode(VoskDecoder& decoder) {
   for (;;) {
     AudioQueue::Batch batch = settings_.audio->take();
     if (batch.closed || results_.isCancelled()) return false;
-    const auto batchTaken = std::chrono::steady_clock::now();
-    if (!feed.convert(batch, speech) || !decoder.process(speech)) return false;
-    utteranceAudio.add(speech);
-    if (auto words = decoder.takeEndedUtterance()) endUtterance(std::move(*words));
+    if (!feed.convert(batch, speech)) return false;
+    // In slices, so that each utterance's end is found, with its audio,
+    // even in a batch that holds several (the audio queued while the model
+    // loaded).
+    for (std::span<const std::int16_t> rest(speech); !rest.empty();) {
+      const std::span<const std::int16_t> slice = rest.first(std::min(rest.size(), kSliceSamples));
+      rest = rest.subspan(slice.size());
+      if (!decoder.process(slice)) return false;
+      utteranceAudio.add(slice);
+      if (auto words = decoder.takeEndedUtterance()) endUtterance(std::move(*words));
+    }
 
     if (batch.ended) {
       decoder.finish();
       if (auto words = decoder.takeEndedUtterance()) endUtterance(std::move(*words));
-      if (secondPass) secondPass->waitForAll(batchTaken + kSecondPassWait);
+      // From when the audio ended, not from when decoding caught up with it:
+      // the session's grace period runs from there.
+      if (secondPass) secondPass->waitForAll(batch.endedAt + kSecondPassWait);
       takeRewritten();
       results_.postFinal(transcript.text({}, decoder.heardSeconds(), /*isFinal=*/true));
       return true;

@@ -40,7 +40,7 @@ struct VoskTaskSettings {
 // utterance libvosk ends is handed to it with its audio, and the text it
 // comes back with stands in for the utterance's words from the next result
 // on; the final result waits for the last utterance's, but never past
-// `kSecondPassWait` after the audio ended.
+// `kSecondPassWait` after the audio was ended.
 class VoskRecognitionTask final : public RecognitionTask,
                                   public std::enable_shared_from_this<VoskRecognitionTask> {
  public:

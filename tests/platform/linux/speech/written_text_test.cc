@@ -12,6 +12,7 @@ struct Case {
   std::string written;  // what the recognizer wrote next
   std::string text;     // the text after it
   std::string language = "en";
+  bool keepsOwnMarks = true;
 };
 
 TEST(WrittenTextTest, SpokenCommandsBecomeMarksAndTheRecognizersOwnGiveWay) {
@@ -47,10 +48,12 @@ TEST(WrittenTextTest, SpokenCommandsBecomeMarksAndTheRecognizersOwnGiveWay) {
       {"We waited for the", "period to end.", "We waited for the period to end."},
       // Other languages keep their words.
       {"", "Hallo comma wie geht's?", "Hallo comma wie geht's?", "de"},
+      // Without punctuation asked for, only the spoken marks are written.
+      {"", "Well, hello there. Comma, how are you?", "Well hello there, how are you", "en", false},
   };
   for (const Case& c : cases) {
     std::string text = c.before;
-    appendWrittenText(text, c.written, c.language);
+    appendWrittenText(text, c.written, c.language, c.keepsOwnMarks);
     EXPECT_EQ(text, c.text) << "after \"" << c.before << "\": " << c.written;
   }
 }
