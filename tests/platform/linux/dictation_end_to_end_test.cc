@@ -23,24 +23,6 @@
 namespace quorvane::testing {
 namespace {
 
-// Speaks `samples` into the server's microphone after "ready", lets a
-// second of silence follow, then stops once the recognizer has caught up,
-// and closes the product's input right after when `closeInputAfterStop`.
-// A run that does not become ready is returned as it ended.
-ProcessOutcome dictate(PrivatePulseServer& server, const std::string& locale,
-                       const std::vector<std::int16_t>& samples, const std::string& transcript,
-                       Environment environment, bool closeInputAfterStop = false,
-                       std::vector<std::string> command = {}) {
-  ChildProcess product(command.empty() ? listenCommand(locale) : command, environment);
-  if (!readsReady(product)) return product.wait(kEndPatience);
-  server.play(samples);
-  server.playSilence(1.0);
-  waitForRecognizerToCatchUp(product, transcript);
-  product.write("stop\n");
-  if (closeInputAfterStop) product.closeInput();
-  return product.wait(kEndPatience);
-}
-
 // 16 kHz mono speech as interleaved 16-bit samples at `rate` and `channels`,
 // converted by sox.
 std::vector<std::int16_t> reformatted(const std::string& sample, int rate, int channels) {

@@ -36,6 +36,20 @@ std::vector<std::string> pocketSphinxListenCommand(const std::string& locale) {
   return {product, "listen", locale};
 }
 
+ProcessOutcome dictate(PrivatePulseServer& server, const std::string& locale,
+                       const std::vector<std::int16_t>& samples, const std::string& transcript,
+                       Environment environment, bool closeInputAfterStop,
+                       std::vector<std::string> command) {
+  ChildProcess product(command.empty() ? listenCommand(locale) : command, environment);
+  if (!readsReady(product)) return product.wait(kEndPatience);
+  server.play(samples);
+  server.playSilence(1.0);
+  waitForRecognizerToCatchUp(product, transcript);
+  product.write("stop\n");
+  if (closeInputAfterStop) product.closeInput();
+  return product.wait(kEndPatience);
+}
+
 bool contains(const std::vector<std::string>& types, const std::string& type) {
   return std::find(types.begin(), types.end(), type) != types.end();
 }

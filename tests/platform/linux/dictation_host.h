@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/linux/private_pulse_server.h"
 #include "support/child_process.h"
 
 namespace quorvane::testing {
@@ -68,6 +70,16 @@ bool readsReady(ChildProcess& product);
 // before "stop" (the session grants it only a few seconds after that).
 // Gives up after a while: the final result then tells what went wrong.
 void waitForRecognizerToCatchUp(ChildProcess& product, const std::string& transcript);
+
+// Speaks `samples` into the server's microphone after "ready", lets a
+// second of silence follow, then stops once the recognizer has caught up,
+// and closes the product's input right after when `closeInputAfterStop`.
+// A run that does not become ready is returned as it ended. `command` is
+// `listenCommand(locale)` unless given.
+ProcessOutcome dictate(PrivatePulseServer& server, const std::string& locale,
+                       const std::vector<std::int16_t>& samples, const std::string& transcript,
+                       Environment environment, bool closeInputAfterStop = false,
+                       std::vector<std::string> command = {});
 
 // A whole session that heard `transcript`: partial results, then a final
 // one close to it, exit status 0.

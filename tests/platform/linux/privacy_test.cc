@@ -13,6 +13,7 @@
 #include "platform/linux/private_pulse_server.h"
 #include "platform/linux/scoped_environment.h"
 #include "platform/linux/speech_samples.h"
+#include "platform/linux/whisper/whisper_parts.h"
 #include "support/child_process.h"
 #include "support/run_grammar.h"
 
@@ -128,8 +129,8 @@ std::vector<std::string> violations(const std::vector<Call>& calls,
   return found;
 }
 
-// Each engine's session: the product as built (Vosk, beside it), and a
-// copy of it alone (PocketSphinx).
+// Each engine's session: the product as built (Vosk, and whisper.cpp's
+// second pass, beside it), and a copy of it alone (PocketSphinx).
 class PrivacyTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(PrivacyTest, ADictationTalksOnlyToTheAudioServerAndLeavesNothingBehind) {
@@ -164,10 +165,14 @@ TEST_P(PrivacyTest, ADictationTalksOnlyToTheAudioServerAndLeavesNothingBehind) {
     connected = connected || (call.name == "connect" && call.succeeded());
   }
   ASSERT_TRUE(connected) << "the trace shows no connection to the audio server";
-  // The engine's own files were read: the trace is of that engine's session.
-  const char* const engineFiles[] = {vosk ? "libvosk.so" : "libpocketsphinx.so",
-                                     vosk ? "/am/final.mdl" : "/mdef"};
-  for (const char* file : engineFiles) {
+  // The engine's own files were read: the trace is of that engine's session,
+  // and Vosk's of its second pass too where whisper.cpp is beside it.
+  std::vector<std::string> engineFiles = {vosk ? "libvosk.so" : "libpocketsphinx.so",
+                                          vosk ? "/am/final.mdl" : "/mdef"};
+  if (vosk && !platform::linux_backend::whisperPartsAreMissing()) {
+    engineFiles.insert(engineFiles.end(), {"libwhisper", "libggml-cpu", "/ggml-base.bin"});
+  }
+  for (const std::string& file : engineFiles) {
     bool read = false;
     for (const Call& call : calls) {
       read = read || (call.name.starts_with("open") && call.succeeded() &&
