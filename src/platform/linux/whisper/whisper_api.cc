@@ -135,34 +135,32 @@ bool processorRunsWhisper() {
          __builtin_cpu_supports("f16c");
 }
 
-const WhisperApi* openWhisperApi(const std::filesystem::path& path) {
+std::unique_ptr<WhisperApi> openWhisperApi(const std::filesystem::path& path) {
   if (path.empty()) return nullptr;
+  // Never closed: the library's threads and static state outlive any use.
   void* library = openSharedLibrary(path.c_str());
   if (library == nullptr) return nullptr;
-  auto* api = new WhisperApi;  // Kept for the life of the process.
+  auto api = std::make_unique<WhisperApi>();
   bool complete = true;
 #define QUORVANE_BIND_WHISPER(name, ...) \
   complete = bindFunction(library, #name, api->name) && complete;
   QUORVANE_WHISPER_FUNCTIONS(QUORVANE_BIND_WHISPER)
   QUORVANE_GGML_FUNCTIONS(QUORVANE_BIND_WHISPER)
 #undef QUORVANE_BIND_WHISPER
-  if (!complete) {
-    delete api;
-    return nullptr;
-  }
+  if (!complete) return nullptr;
   // Before any other call: the library logs to standard error by default.
   api->whisper_log_set(&dropLogLine, nullptr);
   api->ggml_set_abort_callback(&onGgmlAbort);
   if (!sameText(api->whisper_version(), kDeclaredVersion) || !layoutAsDeclared(*api)) {
-    delete api;
     return nullptr;
   }
   return api;
 }
 
 const WhisperApi* whisperApi() {
+  // Kept for the life of the process.
   static const WhisperApi* const api =
-      processorRunsWhisper() ? openWhisperApi(whisperLibraryPath()) : nullptr;
+      processorRunsWhisper() ? openWhisperApi(whisperLibraryPath()).release() : nullptr;
   return api;
 }
 

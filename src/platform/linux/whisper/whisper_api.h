@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 // libwhisper's own types, used only through pointers.
@@ -188,8 +189,8 @@ bool processorRunsWhisper();
 // version the declarations above are for, and the defaults it fills in
 // read as that version's header says at the declared offsets. Its log and
 // ggml's abort message are silenced before anything else. Null when any of
-// it fails. Each call opens anew; for tests.
-const WhisperApi* openWhisperApi(const std::filesystem::path& path);
+// it fails. Each call binds anew; for tests.
+std::unique_ptr<WhisperApi> openWhisperApi(const std::filesystem::path& path);
 
 // The library of `whisperLibraryPath`, opened once on first use, or null
 // (also on a processor that cannot run it). Thread-safe.

@@ -30,7 +30,7 @@ TEST(WhisperApiTest, OnlyTheLibraryTheDeclarationsAreForIsOpened) {
 TEST(WhisperApiTest, TheLibraryBesideTheProgramOpensAndChecksOut) {
   if (whisperPartsAreMissing()) GTEST_SKIP() << "no libwhisper or model (scripts/fetch-whisper)";
   if (!processorRunsWhisper()) GTEST_SKIP() << "this processor lacks AVX2, FMA or F16C";
-  const WhisperApi* api = openWhisperApi(whisperLibraryPath());
+  std::unique_ptr<WhisperApi> api = openWhisperApi(whisperLibraryPath());
   ASSERT_NE(api, nullptr);
   EXPECT_STREQ(api->whisper_version(), "1.8.5");
   EXPECT_EQ(whisperApi(), whisperApi());
