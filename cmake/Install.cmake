@@ -65,6 +65,18 @@ if(EXISTS ${QUORVANE_VOSK_PARTS}/libvosk.so)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane-dictation/vosk/model)
 endif()
 
+# whisper.cpp's runtime and its multilingual base model, the same way:
+# lib/quorvane-dictation/whisper holds libwhisper.so.1 with the ggml
+# libraries and the libgomp it was built with (it finds them beside itself),
+# share/quorvane-dictation/whisper/model the model. Without them (no
+# scripts/fetch-whisper), Vosk's words stand.
+if(EXISTS ${QUORVANE_WHISPER_PARTS}/libwhisper.so.1)
+  file(GLOB QUORVANE_WHISPER_LIBRARIES ${QUORVANE_WHISPER_PARTS}/lib*.so*)
+  install(FILES ${QUORVANE_WHISPER_LIBRARIES} DESTINATION lib/quorvane-dictation/whisper)
+  install(FILES ${QUORVANE_WHISPER_PARTS}/model/ggml-base.bin
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane-dictation/whisper/model)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvane-dictation)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -74,8 +86,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "quorvane-dictation listens to the microphone and writes what is said as\n"
     "text, for a host program that runs it and reads JSON lines from it.\n"
     "Recognition is done on this machine: by Vosk, whose small US English\n"
-    "model comes with the package, or by PocketSphinx for the languages of\n"
-    "its installed models.")
+    "model comes with the package, with each utterance decoded again by\n"
+    "whisper.cpp and OpenAI's multilingual Whisper base model, also in the\n"
+    "package, or by PocketSphinx for the languages of its installed models.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)

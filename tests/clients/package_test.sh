@@ -69,7 +69,9 @@ for file in usr/bin/quorvane-dictation usr/share/man/man1/quorvane-dictation.1.g
             usr/share/doc/quorvane-dictation/changelog.gz \
             usr/lib/quorvane-dictation/vosk/libvosk.so \
             usr/share/quorvane-dictation/vosk/model/en-us/am/final.mdl \
-            usr/share/quorvane-dictation/vosk/model/en-us/graph/HCLr.fst; do
+            usr/share/quorvane-dictation/vosk/model/en-us/graph/HCLr.fst \
+            usr/lib/quorvane-dictation/whisper/libwhisper.so.1 \
+            usr/share/quorvane-dictation/whisper/model/ggml-base.bin; do
   [[ $contents == *" ./$file"* ]] || fail "$file is not in the package"
 done
 
@@ -84,6 +86,10 @@ output=$(/usr/bin/quorvane-dictation status </dev/null 2>"$work/stderr") || fail
 [ ! -s "$work/stderr" ] || fail "wrote to standard error: $(cat "$work/stderr")"
 [[ $output != *$'\n'* && $output == '{'*'"type":"status"'*'}' ]] || fail "not one status line: $output"
 printf '%s\n' "$output" | "$python" "$validate" || fail "invalid status line"
+# The second pass's library opens where the package put it, stripped, with
+# the ggml libraries beside it.
+"$python" -c "import ctypes; ctypes.CDLL('/usr/lib/quorvane-dictation/whisper/libwhisper.so.1')" ||
+  fail "the installed libwhisper.so.1 does not load"
 # The desktop dictation finds its modules where the package put them.
 help=$(/usr/bin/quorvane-dictate --help </dev/null 2>&1) || fail "quorvane-dictate --help: $help"
 [[ $help == usage:*toggle* ]] || fail "quorvane-dictate --help: $help"
