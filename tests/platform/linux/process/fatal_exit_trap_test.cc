@@ -24,6 +24,19 @@ TEST(FatalExitTrapDeathTest, ExitOnTheTrappedThreadRunsTheAction) {
       ::testing::ExitedWithCode(kTrapStatus), "");
 }
 
+// What ggml's abort callback does before abort(): the trap of the thread
+// springs and the abort never comes; without a trap the call returns.
+TEST(FatalExitTrapDeathTest, SpringingOnTheTrappedThreadRunsTheActionInsteadOfTheAbort) {
+  EXPECT_EXIT(
+      {
+        FatalExitTrap::springOnThisThread();
+        FatalExitTrap trap([] { ::_exit(kTrapStatus); });
+        FatalExitTrap::springOnThisThread();
+        std::abort();
+      },
+      ::testing::ExitedWithCode(kTrapStatus), "");
+}
+
 TEST(FatalExitTrapDeathTest, ExitOnAnotherThreadEndsTheProcess) {
   EXPECT_EXIT(
       {
