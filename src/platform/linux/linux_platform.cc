@@ -3,6 +3,7 @@
 #include "platform/linux/capture/pulse_audio_service.h"
 #include "platform/linux/linux_speech_service.h"
 #include "platform/linux/linux_system_info.h"
+#include "platform/linux/whisper/whisper_api.h"
 
 namespace quorvane::platform::linux_backend {
 
@@ -18,7 +19,10 @@ struct LinuxPlatform::Impl {
       : speech(mainQueue), platform{speech, audio, mainQueue, system} {}
 };
 
-LinuxPlatform::LinuxPlatform(MainQueue& mainQueue) : impl_(std::make_unique<Impl>(mainQueue)) {}
+LinuxPlatform::LinuxPlatform(MainQueue& mainQueue) : impl_(std::make_unique<Impl>(mainQueue)) {
+  // Made before any thread starts, as the process begins.
+  prepareWhisperRuntime();
+}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

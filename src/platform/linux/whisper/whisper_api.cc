@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <system_error>
@@ -128,6 +129,8 @@ std::filesystem::path whisperLibraryPath() {
   }
   return {};
 }
+
+void prepareWhisperRuntime() { ::setenv("OMP_WAIT_POLICY", "passive", /*overwrite=*/0); }
 
 bool processorRunsWhisper() {
   __builtin_cpu_init();

@@ -185,6 +185,13 @@ std::filesystem::path whisperLibraryPath();
 // AVX2, FMA and F16C and dies of an illegal instruction without them.
 bool processorRunsWhisper();
 
+// Sets what the OpenMP runtime under ggml reads when it is loaded: its
+// threads sleep while they wait instead of spinning. Beside Vosk's thread on
+// a machine of two cores, spinning made a pass ten times slower. Leaves a
+// setting of the user's own alone. To be called before any other thread
+// starts, since it changes the environment.
+void prepareWhisperRuntime();
+
 // Opens the library at `path` and checks it: every function there, the
 // version the declarations above are for, and the defaults it fills in
 // read as that version's header says at the declared offsets. Its log and

@@ -80,28 +80,14 @@ class WhisperSecondPassSession final
         queue_.pop_front();
         busy_ = true;
       }
-      std::optional<std::string> text = decodeOne(*decoder, utterance, previousText);
+      const std::string& prompt = settings_.promptsWithPreviousText ? previousText : std::string();
+      std::optional<std::string> text =
+          rewrittenText(*decoder, utterance, language_, prompt, settings_, cancelled_);
       if (!text) continue;
       previousText = *text;
       std::lock_guard guard(lock_);
       rewritten_.push_back({utterance.index, std::move(*text)});
     }
-  }
-
-  // The utterance's text, or none where the streaming words should stand.
-  std::optional<std::string> decodeOne(const WhisperDecoder& decoder,
-                                       const HeardUtterance& utterance,
-                                       const std::string& previousText) const {
-    const std::string& prompt = settings_.promptsWithPreviousText ? previousText : std::string();
-    std::optional<WhisperTranscription> transcription =
-        decoder.decode(utterance.samples, language_, prompt, cancelled_);
-    if (!transcription || transcription->ranAway ||
-        transcription->noSpeechProbability >= settings_.noSpeechThreshold) {
-      return std::nullopt;
-    }
-    std::string text = cleanWhisperText(transcription->text);
-    if (text.empty() || hasTooManyWords(wordCount(text), utterance.heardWords)) return std::nullopt;
-    return text;
   }
 
   void stop() {
@@ -126,6 +112,22 @@ class WhisperSecondPassSession final
 };
 
 }  // namespace
+
+std::optional<std::string> rewrittenText(const WhisperDecoder& decoder,
+                                         const HeardUtterance& utterance,
+                                         const std::string& language, const std::string& prompt,
+                                         const WhisperSecondPassSettings& settings,
+                                         const std::atomic<bool>& cancelled) {
+  std::optional<WhisperTranscription> transcription =
+      decoder.decode(utterance.samples, language, prompt, cancelled);
+  if (!transcription || transcription->ranAway ||
+      transcription->noSpeechProbability >= settings.noSpeechThreshold) {
+    return std::nullopt;
+  }
+  std::string text = cleanWhisperText(transcription->text);
+  if (text.empty() || hasTooManyWords(wordCount(text), utterance.heardWords)) return std::nullopt;
+  return text;
+}
 
 WhisperSecondPass::WhisperSecondPass(WhisperSecondPassSettings settings)
     : settings_(std::move(settings)) {}

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/linux/speech/second_pass.h"
@@ -18,6 +20,15 @@ struct WhisperSecondPassSettings {
   // The previous utterance's text goes to the decoder as what came before.
   bool promptsWithPreviousText = true;
 };
+
+// Whisper's text for the utterance, or none where the streaming words
+// should stand: the library failed, Whisper took it for no speech, ran away,
+// wrote nothing but notes, or far more words than were heard.
+std::optional<std::string> rewrittenText(const WhisperDecoder& decoder,
+                                         const HeardUtterance& utterance,
+                                         const std::string& language, const std::string& prompt,
+                                         const WhisperSecondPassSettings& settings,
+                                         const std::atomic<bool>& cancelled);
 
 // Every finished utterance decoded again by whisper.cpp: on a worker
 // thread of each session's own, which loads the model when the session
