@@ -24,7 +24,7 @@ class AudioQueue {
   // What the decoder takes in one go.
   struct Batch {
     std::vector<Chunk> chunks;
-    bool ended = false;   // No audio follows these chunks.
+    bool ended = false;                             // No audio follows these chunks.
     std::chrono::steady_clock::time_point endedAt;  // when `end` was called
     bool closed = false;  // Nobody decodes any more; the chunks are empty.
   };

@@ -5,60 +5,133 @@
 namespace quorvane::platform::linux_backend {
 namespace {
 
-constexpr std::array<SpokenCommand, 11> kCommands{{
-    {{"comma", ""}, SpokenCommandKind::kMark, ","},
-    {{"period", ""}, SpokenCommandKind::kMark, "."},
-    {{"full", "stop"}, SpokenCommandKind::kMark, "."},
-    {{"question", "mark"}, SpokenCommandKind::kMark, "?"},
-    {{"exclamation", "mark"}, SpokenCommandKind::kMark, "!"},
-    {{"exclamation", "point"}, SpokenCommandKind::kMark, "!"},
-    {{"colon", ""}, SpokenCommandKind::kMark, ":"},
-    {{"semicolon", ""}, SpokenCommandKind::kMark, ";"},
-    {{"semi", "colon"}, SpokenCommandKind::kMark, ";"},
-    {{"new", "line"}, SpokenCommandKind::kLineBreak, "\n"},
-    {{"new", "paragraph"}, SpokenCommandKind::kLineBreak, "\n\n"},
-}};
+using Kind = SpokenCommandKind;
 
-constexpr std::array<std::string_view, 34> kNounMakers{
+constexpr SpokenCommand kEnglish[] = {
+    {{"comma"}, Kind::kMark, ","},
+    {{"period"}, Kind::kMark, "."},
+    {{"full", "stop"}, Kind::kMark, "."},
+    {{"question", "mark"}, Kind::kMark, "?"},
+    {{"exclamation", "mark"}, Kind::kMark, "!"},
+    {{"exclamation", "point"}, Kind::kMark, "!"},
+    {{"colon"}, Kind::kMark, ":"},
+    {{"semicolon"}, Kind::kMark, ";"},
+    {{"semi", "colon"}, Kind::kMark, ";"},
+    {{"new", "line"}, Kind::kLineBreak, "\n"},
+    {{"new", "paragraph"}, Kind::kLineBreak, "\n\n"},
+};
+
+constexpr std::string_view kEnglishNounMakers[] = {
     "a",       "an",    "the",     "this",   "that",    "these",      "those",    "each",  "every",
     "another", "any",   "no",      "its",    "his",     "her",        "their",    "our",   "my",
     "your",    "first", "second",  "third",  "last",    "next",       "same",     "grace", "trial",
     "waiting", "time",  "billing", "notice", "cooling", "transition", "reporting"};
 
 // A sentence rarely starts with these.
-constexpr std::array<std::string_view, 22> kPhraseFollowers{
+constexpr std::string_view kEnglishPhraseFollowers[] = {
     "of",    "for",    "between", "in",        "at",     "on",        "with",      "from",
     "after", "before", "during",  "that",      "which",  "separated", "delimited", "splice",
     "key",   "sign",   "symbol",  "character", "cancer", "marks"};
 
-template <std::size_t N>
-bool isOneOf(std::string_view word, const std::array<std::string_view, N>& list) {
+constexpr SpokenCommand kFrench[] = {
+    {{"point", "d'interrogation"}, Kind::kMark, "?"},
+    {{"point", "d'exclamation"}, Kind::kMark, "!"},
+    {{"point", "virgule"}, Kind::kMark, ";"},
+    {{"point-virgule"}, Kind::kMark, ";"},
+    {{"deux", "points"}, Kind::kMark, ":"},
+    {{"virgule"}, Kind::kMark, ","},
+    {{"point"}, Kind::kMark, "."},
+    {{"à", "la", "ligne"}, Kind::kLineBreak, "\n"},
+    {{"nouvelle", "ligne"}, Kind::kLineBreak, "\n"},
+    {{"nouveau", "paragraphe"}, Kind::kLineBreak, "\n\n"},
+};
+
+constexpr std::string_view kFrenchNounMakers[] = {
+    "le",  "la",  "les", "un",  "une", "ce", "cet", "cette", "du",     "des",  "au",
+    "aux", "son", "sa",  "ses", "mon", "ma", "ton", "ta",    "chaque", "quel", "quelle"};
+
+constexpr SpokenCommand kGerman[] = {
+    {{"komma"}, Kind::kMark, ","},
+    {{"punkt"}, Kind::kMark, "."},
+    {{"fragezeichen"}, Kind::kMark, "?"},
+    {{"ausrufezeichen"}, Kind::kMark, "!"},
+    {{"doppelpunkt"}, Kind::kMark, ":"},
+    {{"semikolon"}, Kind::kMark, ";"},
+    {{"neue", "zeile"}, Kind::kLineBreak, "\n"},
+    {{"neuer", "absatz"}, Kind::kLineBreak, "\n\n"},
+};
+
+constexpr std::string_view kGermanNounMakers[] = {
+    "der",   "die",   "das",  "den",   "dem",   "des",   "ein",    "eine",  "einen",  "einem",
+    "einer", "eines", "kein", "keine", "jeder", "jedes", "dieser", "diese", "dieses", "diesen",
+    "sein",  "seine", "ihr",  "ihre",  "mein",  "meine", "zum",    "im",    "am",     "vom"};
+
+constexpr SpokenCommand kSpanish[] = {
+    {{"signo", "de", "interrogación"}, Kind::kMark, "?"},
+    {{"signo", "de", "exclamación"}, Kind::kMark, "!"},
+    {{"punto", "y", "coma"}, Kind::kMark, ";"},
+    {{"punto", "y", "aparte"}, Kind::kLineBreak, "\n\n"},
+    {{"dos", "puntos"}, Kind::kMark, ":"},
+    {{"coma"}, Kind::kMark, ","},
+    {{"punto"}, Kind::kMark, "."},
+    {{"nueva", "línea"}, Kind::kLineBreak, "\n"},
+    {{"nuevo", "párrafo"}, Kind::kLineBreak, "\n\n"},
+};
+
+constexpr std::string_view kSpanishNounMakers[] = {
+    "el",  "la",  "los", "las", "un",  "una", "unos", "unas", "este",  "esta",   "ese",
+    "esa", "del", "al",  "su",  "sus", "mi",  "mis",  "cada", "aquel", "aquella"};
+
+constexpr SpokenCommandLanguage kLanguages[] = {
+    {kEnglish, kEnglishNounMakers, kEnglishPhraseFollowers, true},
+    {kFrench, kFrenchNounMakers, {}, true},
+    {kGerman, kGermanNounMakers, {}, false},
+    {kSpanish, kSpanishNounMakers, {}, true},
+};
+constexpr std::string_view kLanguageCodes[] = {"en", "fr", "de", "es"};
+
+bool isOneOf(std::string_view word, std::span<const std::string_view> list) {
   return std::find(list.begin(), list.end(), word) != list.end();
 }
 
 }  // namespace
 
-const SpokenCommand* spokenCommandAt(std::size_t start, std::size_t count,
-                                     const std::function<std::string_view(std::size_t)>& wordAt) {
-  const std::string_view first = wordAt(start);
-  for (const SpokenCommand& command : kCommands) {
-    if (first != command.words[0]) continue;
-    if (command.words[1].empty()) return &command;
-    if (start + 1 < count && wordAt(start + 1) == command.words[1]) return &command;
+const SpokenCommandLanguage* spokenCommandsOf(std::string_view language) {
+  for (std::size_t at = 0; at < std::size(kLanguageCodes); ++at) {
+    if (kLanguageCodes[at] == language) return &kLanguages[at];
   }
   return nullptr;
 }
 
-bool isHyphenatedCommand(std::string_view first, std::string_view second) {
-  return std::any_of(kCommands.begin(), kCommands.end(), [&](const SpokenCommand& command) {
-    return command.words[0] == first && command.words[1] == second;
-  });
+const SpokenCommand* spokenCommandAt(const SpokenCommandLanguage& language, std::size_t start,
+                                     std::size_t count,
+                                     const std::function<std::string_view(std::size_t)>& wordAt) {
+  for (const SpokenCommand& command : language.commands) {
+    const std::size_t words = command.wordCount();
+    if (start + words > count) continue;
+    bool matches = true;
+    for (std::size_t at = 0; at < words && matches; ++at) {
+      matches = wordAt(start + at) == command.words[at];
+    }
+    if (matches) return &command;
+  }
+  return nullptr;
 }
 
-bool makesCommandANoun(std::string_view wordBefore) { return isOneOf(wordBefore, kNounMakers); }
+bool isHyphenatedCommand(const SpokenCommandLanguage& language, std::string_view first,
+                         std::string_view second) {
+  return std::any_of(
+      language.commands.begin(), language.commands.end(), [&](const SpokenCommand& command) {
+        return command.wordCount() == 2 && command.words[0] == first && command.words[1] == second;
+      });
+}
 
-bool bindsCommandIntoPhrase(std::string_view wordAfter) {
-  return isOneOf(wordAfter, kPhraseFollowers);
+bool makesCommandANoun(const SpokenCommandLanguage& language, std::string_view wordBefore) {
+  return isOneOf(wordBefore, language.nounMakers);
+}
+
+bool bindsCommandIntoPhrase(const SpokenCommandLanguage& language, std::string_view wordAfter) {
+  return isOneOf(wordAfter, language.phraseFollowers);
 }
 
 bool endsSentence(std::string_view mark) {

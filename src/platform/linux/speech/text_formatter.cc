@@ -12,6 +12,9 @@
 namespace quorvane::platform::linux_backend {
 namespace {
 
+// The formatter's rules are English ones.
+const SpokenCommandLanguage& english() { return *spokenCommandsOf("en"); }
+
 // A silence this long between two words ends a sentence. Measured on
 // dictation read by synthetic voices: pauses between sentences left at
 // least 0.85 s between words, thinking pauses inside a sentence at most
@@ -61,9 +64,9 @@ std::vector<TimedWord> spokenWords(std::span<const TimedWord> words) {
     std::size_t hyphen = text.find('-');
     std::string first = text.substr(0, hyphen);
     std::string second = hyphen == std::string::npos ? "" : text.substr(hyphen + 1);
-    bool splits =
-        !second.empty() && second.find('-') == std::string::npos &&
-        ((isNumberWord(first) && isNumberWord(second)) || isHyphenatedCommand(first, second));
+    bool splits = !second.empty() && second.find('-') == std::string::npos &&
+                  ((isNumberWord(first) && isNumberWord(second)) ||
+                   isHyphenatedCommand(english(), first, second));
     if (splits) {
       spoken.push_back({first, word.startSeconds, word.endSeconds});
       spoken.push_back({second, word.startSeconds, word.endSeconds});
@@ -80,7 +83,7 @@ double pauseBetween(const TimedWord& before, const TimedWord& after) {
 
 // The command spoken from words[start] on, if any.
 const SpokenCommand* commandAt(const std::vector<TimedWord>& words, std::size_t start) {
-  return spokenCommandAt(start, words.size(),
+  return spokenCommandAt(english(), start, words.size(),
                          [&](std::size_t at) -> std::string_view { return words[at].text; });
 }
 
@@ -91,10 +94,10 @@ const SpokenCommand* commandAt(const std::vector<TimedWord>& words, std::size_t 
 bool isSpokenMark(const std::vector<TimedWord>& words, std::size_t start, std::size_t end,
                   const std::vector<Piece>& written) {
   if (written.empty() || written.back().kind == PieceKind::kLineBreak) return false;
-  if (start > 0 && makesCommandANoun(words[start - 1].text)) return false;
+  if (start > 0 && makesCommandANoun(english(), words[start - 1].text)) return false;
   if (end == words.size()) return true;
   if (isAtLeast(pauseBetween(words[end - 1], words[end]), kMarkPauseSeconds)) return true;
-  return !bindsCommandIntoPhrase(words[end].text);
+  return !bindsCommandIntoPhrase(english(), words[end].text);
 }
 
 // The words as written pieces: marks for spoken punctuation, digits for
@@ -105,7 +108,7 @@ std::vector<Piece> writtenPieces(const std::vector<TimedWord>& words) {
   std::vector<Piece> pieces;
   for (std::size_t at = 0; at < words.size();) {
     if (const SpokenCommand* command = commandAt(words, at)) {
-      std::size_t end = at + (command->words[1].empty() ? 1 : 2);
+      std::size_t end = at + command->wordCount();
       if (isSpokenMark(words, at, end, pieces)) {
         const PieceKind kind =
             command->kind == SpokenCommandKind::kMark ? PieceKind::kMark : PieceKind::kLineBreak;

@@ -1,5 +1,8 @@
 #include "platform/linux/speech/written_text.h"
 
+#include <utf8proc.h>
+
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -27,6 +30,24 @@ std::string lowerAscii(std::string_view text) {
   return lower;
 }
 
+// The word in lower case, any letter ("À la ligne", "Línea"), composed,
+// without the marks a Spanish question or a quotation opens with.
+std::string foldedWord(std::string_view word) {
+  for (std::string_view opener : {"\u00bf", "\u00a1", "\u00ab", "\"", "'"}) {
+    while (word.starts_with(opener)) word.remove_prefix(opener.size());
+  }
+  std::string source(word);
+  utf8proc_uint8_t* folded = nullptr;
+  const utf8proc_ssize_t length =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(source.c_str()), 0, &folded,
+                   static_cast<utf8proc_option_t>(UTF8PROC_NULLTERM | UTF8PROC_STABLE |
+                                                  UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD));
+  if (length < 0) return lowerAscii(source);
+  std::string lower(reinterpret_cast<char*>(folded), static_cast<std::size_t>(length));
+  std::free(folded);
+  return lower;
+}
+
 std::vector<WrittenWord> writtenWords(std::string_view written) {
   std::vector<WrittenWord> words;
   std::size_t at = 0;
@@ -39,7 +60,7 @@ std::vector<WrittenWord> writtenWords(std::string_view written) {
     std::size_t marksFrom = token.size();
     while (marksFrom > 0 && isMark(token[marksFrom - 1])) --marksFrom;
     WrittenWord word{std::string(token.substr(0, marksFrom)), std::string(token.substr(marksFrom)),
-                     lowerAscii(token.substr(0, marksFrom))};
+                     foldedWord(token.substr(0, marksFrom))};
     words.push_back(std::move(word));
     at = end;
   }
@@ -83,15 +104,15 @@ void applyCase(std::string& core, NextCase nextCase) {
 // Whether the spoken command at words[start, end) was said as a mark, as
 // the formatter decides for words with times: the recognizer's own mark
 // after it stands for the pause a speaker makes after a spoken mark.
-bool isSpokenMark(const std::vector<WrittenWord>& words, std::size_t start, std::size_t end,
-                  const std::string& text) {
+bool isSpokenMark(const SpokenCommandLanguage& commands, const std::vector<WrittenWord>& words,
+                  std::size_t start, std::size_t end, const std::string& text) {
   if (text.empty() || endsLine(text)) return false;
   // "The end. Period." said the mark, whatever word came before it.
   const bool afterMark = start > 0 ? !words[start - 1].trailingMarks.empty() : isMark(text.back());
   const std::string before = start > 0 ? words[start - 1].lowerCore : lastWordOf(text);
-  if (!afterMark && makesCommandANoun(before)) return false;
+  if (!afterMark && makesCommandANoun(commands, before)) return false;
   if (end == words.size() || !words[end - 1].trailingMarks.empty()) return true;
-  return !bindsCommandIntoPhrase(words[end].lowerCore);
+  return !bindsCommandIntoPhrase(commands, words[end].lowerCore);
 }
 
 void dropTrailingMarks(std::string& text) {
@@ -110,23 +131,24 @@ bool endsWithSentenceEnd(std::string_view text) {
 void appendWrittenText(std::string& text, std::string_view written, std::string_view language,
                        bool keepsOwnMarks) {
   const std::vector<WrittenWord> words = writtenWords(written);
-  const bool english = language == "en";
+  const SpokenCommandLanguage* commands = spokenCommandsOf(language);
+  const NextCase afterComma =
+      commands != nullptr && commands->lowersAfterMarks ? NextCase::kLower : NextCase::kAsWritten;
   NextCase nextCase = NextCase::kAsWritten;
-  if (!text.empty() && isMark(text.back()) && !endsWithSentenceEnd(text)) {
-    nextCase = NextCase::kLower;
-  }
+  if (!text.empty() && isMark(text.back()) && !endsWithSentenceEnd(text)) nextCase = afterComma;
   for (std::size_t at = 0; at < words.size();) {
     const SpokenCommand* command =
-        english
-            ? spokenCommandAt(at, words.size(),
-                              [&](std::size_t i) -> std::string_view { return words[i].lowerCore; })
-            : nullptr;
+        commands == nullptr
+            ? nullptr
+            : spokenCommandAt(*commands, at, words.size(), [&](std::size_t i) -> std::string_view {
+                return words[i].lowerCore;
+              });
     if (command != nullptr) {
-      const std::size_t end = at + (command->words[1].empty() ? 1 : 2);
-      if (isSpokenMark(words, at, end, text)) {
+      const std::size_t end = at + command->wordCount();
+      if (isSpokenMark(*commands, words, at, end, text)) {
         dropTrailingMarks(text);
         text += command->text;
-        nextCase = endsSentence(command->text) ? NextCase::kCapital : NextCase::kLower;
+        nextCase = endsSentence(command->text) ? NextCase::kCapital : afterComma;
         at = end;
         continue;
       }

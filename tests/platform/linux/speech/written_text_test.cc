@@ -46,8 +46,20 @@ TEST(WrittenTextTest, SpokenCommandsBecomeMarksAndTheRecognizersOwnGiveWay) {
       {"", "A hard period for the family.", "A hard period for the family."},
       {"", "The end. Period.", "The end."},
       {"We waited for the", "period to end.", "We waited for the period to end."},
-      // Other languages keep their words.
+      // French, German and Spanish have commands of their own; other
+      // languages, and another language's commands, keep their words.
+      {"", "Bonjour, virgule, comment ça va? Point d'interrogation.", "Bonjour, comment ça va?",
+       "fr"},
+      {"", "Merci. À la ligne. Au revoir, point.", "Merci\nau revoir.", "fr"},
+      {"", "Note deux points le point est clair point-virgule fin", "Note: le point est clair; fin",
+       "fr"},
+      {"", "Hallo Komma wie geht es dir Fragezeichen", "Hallo, wie geht es dir?", "de"},
+      {"", "Der Punkt ist wichtig. Neuer Absatz. Danke", "Der Punkt ist wichtig\n\nDanke", "de"},
+      {"", "Hallo, Komma. Haus und Hof.", "Hallo, Haus und Hof.", "de"},
+      {"", "Hola, coma, ¿cómo estás? Signo de interrogación.", "Hola, ¿cómo estás?", "es"},
+      {"", "Uno punto y coma dos. Nueva línea. Tres dos puntos", "Uno; dos\ntres:", "es"},
       {"", "Hallo comma wie geht's?", "Hallo comma wie geht's?", "de"},
+      {"", "Ciao virgola come stai?", "Ciao virgola come stai?", "it"},
       // Without punctuation asked for, only the spoken marks are written.
       {"", "Well, hello there. Comma, how are you?", "Well hello there, how are you", "en", false},
   };
