@@ -5,6 +5,7 @@
 #include "platform/linux/speech/buffer_recognition_request.h"
 #include "platform/linux/speech/language_region.h"
 #include "platform/linux/vosk/vosk_recognizer.h"
+#include "platform/linux/whisper/whisper_recognizer.h"
 #include "platform/linux/whisper/whisper_second_pass.h"
 
 namespace quorvane::platform::linux_backend {
@@ -20,6 +21,9 @@ std::shared_ptr<Recognizer> LinuxSpeechService::recognizer(const std::string& lo
                                      findWhisperSecondPass(locale->language))) {
     return vosk;
   }
+  // Whisper alone writes far better text than PocketSphinx where it knows
+  // the language.
+  if (auto whisper = findWhisperRecognizer(mainQueue_, *locale)) return whisper;
   return sphinx;
 }
 

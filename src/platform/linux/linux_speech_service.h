@@ -7,7 +7,8 @@ namespace quorvane::platform::linux_backend {
 
 // Speech recognition on this machine, by the first engine that has a model
 // for the locale: Vosk (with whisper.cpp's second pass where it has a model
-// of the language), then PocketSphinx. Linux asks no consent per
+// of the language), then Whisper alone for the languages it knows, then
+// PocketSphinx. Linux asks no consent per
 // application, so it is always authorized.
 class LinuxSpeechService final : public SpeechService {
  public:

@@ -36,6 +36,21 @@ std::vector<std::string> pocketSphinxListenCommand(const std::string& locale) {
   return {product, "listen", locale};
 }
 
+std::vector<std::string> voskOnlyListenCommand(const std::string& locale) {
+  // Removed as the test process ends.
+  static const TemporaryDirectory folder;
+  static const std::string product = [] {
+    const std::filesystem::path vosk =
+        std::filesystem::path(productBinary()).parent_path() / "vosk";
+    if (std::filesystem::exists(vosk)) {
+      std::filesystem::create_directory_symlink(std::filesystem::canonical(vosk),
+                                                folder.path() / "vosk");
+    }
+    return productCopyIn(folder.path());
+  }();
+  return {product, "listen", locale};
+}
+
 ProcessOutcome dictate(PrivatePulseServer& server, const std::string& locale,
                        const std::vector<std::int16_t>& samples, const std::string& transcript,
                        Environment environment, bool closeInputAfterStop,

@@ -57,6 +57,10 @@ std::string productCopyIn(const std::filesystem::path& directory);
 // engine beside it, made once per test process.
 std::vector<std::string> pocketSphinxListenCommand(const std::string& locale);
 
+// `listen` on Vosk without Whisper's second pass: a copy of the product
+// with only the Vosk engine beside it, made once per test process.
+std::vector<std::string> voskOnlyListenCommand(const std::string& locale);
+
 bool contains(const std::vector<std::string>& types, const std::string& type);
 
 // Reads the next line; true when it is "ready".

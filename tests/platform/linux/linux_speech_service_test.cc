@@ -9,6 +9,8 @@
 #include "platform/linux/scoped_environment.h"
 #include "platform/linux/vosk/vosk_api.h"
 #include "platform/linux/vosk/vosk_recognizer.h"
+#include "platform/linux/whisper/whisper_parts.h"
+#include "platform/linux/whisper/whisper_recognizer.h"
 
 namespace quorvane::platform::linux_backend {
 namespace {
@@ -37,17 +39,18 @@ TEST_F(LinuxSpeechServiceTest, ServiceFindsModelsForLocaleIdentifiers) {
     EXPECT_TRUE(recognizer->isAvailable()) << identifier;
     EXPECT_TRUE(recognizer->supportsOnDeviceRecognition()) << identifier;
   }
-  EXPECT_EQ(speech.recognizer("fr-FR"), nullptr);
-  EXPECT_EQ(speech.recognizer("fr"), nullptr);
+  // A language no engine knows.
+  EXPECT_EQ(speech.recognizer("xx-XX"), nullptr);
+  EXPECT_EQ(speech.recognizer("xx"), nullptr);
 }
 
 // With no other engine for the language, a PocketSphinx model that lacks a
 // file is what there is: found, and not available.
 TEST_F(LinuxSpeechServiceTest, IncompleteModelIsFoundButUnavailable) {
-  installModel("system", "de-de");
-  root_.writeFile(modelPath("home", "de-de") / "de-de.lm.bin");
+  installModel("system", "xx-xx");
+  root_.writeFile(modelPath("home", "xx-xx") / "xx-xx.lm.bin");
   RunLoop mainQueue;
-  std::shared_ptr<Recognizer> recognizer = LinuxSpeechService(mainQueue).recognizer("de-DE");
+  std::shared_ptr<Recognizer> recognizer = LinuxSpeechService(mainQueue).recognizer("xx-XX");
   ASSERT_TRUE(recognizer);
   EXPECT_FALSE(recognizer->isAvailable());
 }
@@ -63,27 +66,64 @@ TEST_F(LinuxSpeechServiceTest, DefaultRecognizerFollowsTheUserLanguage) {
     ScopedEnvironment british({{"LANG", std::string("en_GB.UTF-8")}});
     EXPECT_TRUE(speech.defaultRecognizer()) << "the language's model serves another region";
   }
-  ScopedEnvironment german({{"LANG", std::string("de_DE.UTF-8")}});
+  ScopedEnvironment unknown({{"LANG", std::string("xx_XX.UTF-8")}});
   EXPECT_EQ(speech.defaultRecognizer(), nullptr);
 }
 
-// Vosk first where it has a model, PocketSphinx for the other languages.
+// Vosk, with Whisper's second pass, where it has a model; Whisper alone for
+// the other languages it knows, whatever the region; PocketSphinx for the
+// rest; none for a language no engine knows.
 TEST_F(LinuxSpeechServiceTest, EachLocaleGetsTheFirstEngineWithAModel) {
   if (!hasVosk()) GTEST_SKIP() << "libvosk or its English model is missing (scripts/fetch-vosk)";
+  const bool whisper = !whisperPartsAreMissing();
   RunLoop mainQueue;
   LinuxSpeechService speech(mainQueue);
   installModel("system", "en-us");
   installModel("system", "fr-fr");
-  // A Vosk model of the user's that lacks a file hides neither engine.
+  installModel("system", "xx-xx");
+  // A Vosk model of the user's that lacks a file hides no engine.
   root_.writeFile(root_.path() / "home/vosk/model/en-us/am/final.mdl");
   root_.writeFile(root_.path() / "home/vosk/model/fr-fr/am/final.mdl");
-  for (const char* identifier : {"en-US", "en-GB", "en"}) {
-    std::shared_ptr<Recognizer> recognizer = speech.recognizer(identifier);
-    EXPECT_TRUE(dynamic_cast<VoskRecognizer*>(recognizer.get())) << identifier;
-    EXPECT_TRUE(recognizer && recognizer->isAvailable()) << identifier;
+  enum class Engine { kVosk, kWhisper, kSphinx, kNone };
+  const struct {
+    const char* locale;
+    Engine engine;
+    const char* whisperLanguage = "";
+  } cases[] = {
+      {"en-US", Engine::kVosk},
+      {"en-GB", Engine::kVosk},
+      {"en", Engine::kVosk},
+      {"fr-FR", whisper ? Engine::kWhisper : Engine::kSphinx, "fr"},
+      {"de-DE", whisper ? Engine::kWhisper : Engine::kNone, "de"},
+      {"pt-BR", whisper ? Engine::kWhisper : Engine::kNone, "pt"},
+      {"es", whisper ? Engine::kWhisper : Engine::kNone, "es"},
+      {"xx-XX", Engine::kSphinx},
+      {"zz", Engine::kNone},
+  };
+  for (const auto& c : cases) {
+    std::shared_ptr<Recognizer> recognizer = speech.recognizer(c.locale);
+    switch (c.engine) {
+      case Engine::kVosk: {
+        auto* vosk = dynamic_cast<VoskRecognizer*>(recognizer.get());
+        ASSERT_TRUE(vosk) << c.locale;
+        EXPECT_EQ(vosk->rewritesUtterances(), whisper) << c.locale;
+        break;
+      }
+      case Engine::kWhisper: {
+        auto* alone = dynamic_cast<WhisperRecognizer*>(recognizer.get());
+        ASSERT_TRUE(alone) << c.locale;
+        EXPECT_EQ(alone->language(), c.whisperLanguage);
+        break;
+      }
+      case Engine::kSphinx:
+        EXPECT_TRUE(dynamic_cast<SphinxRecognizer*>(recognizer.get())) << c.locale;
+        break;
+      case Engine::kNone:
+        EXPECT_EQ(recognizer, nullptr) << c.locale;
+        continue;
+    }
+    EXPECT_TRUE(recognizer && recognizer->isAvailable()) << c.locale;
   }
-  std::shared_ptr<Recognizer> french = speech.recognizer("fr-FR");
-  EXPECT_TRUE(dynamic_cast<SphinxRecognizer*>(french.get()));
 }
 
 }  // namespace

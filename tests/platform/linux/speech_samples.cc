@@ -89,17 +89,49 @@ SpeechSample loadLibrivoxSample(const std::string& name) {
   return {readWaveSamples(kLibrivoxDirectory / (name + ".wav")), transcriptOf(name)};
 }
 
-SpeechSample synthesizeSpeech(const std::string& text, const std::filesystem::path& directory) {
+namespace {
+
+// `speak` writes `voice.wav` in `directory`; sox makes it 16 kHz mono speech
+// with some quiet around it.
+SpeechSample spokenBy(const std::vector<std::string>& speak, const std::string& text,
+                      const std::filesystem::path& directory) {
   const std::filesystem::path voice = directory / "voice.wav", speech = directory / "speech.wav";
   auto succeeds = [](const std::vector<std::string>& argv) {
     return ChildProcess(argv).wait(std::chrono::seconds(30)).exitStatus == 0;
   };
-  if (!succeeds({"/usr/bin/flite", "-voice", "awb", "-t", text, "-o", voice.string()}) ||
-      !succeeds({"/usr/bin/sox", "-V1", voice.string(), "-r", "16000", "-c", "1", "-b", "16",
-                 speech.string(), "pad", "0.3", "1"})) {
-    throw std::runtime_error("flite or sox failed to speak: " + text);
+  if (!succeeds(speak) || !succeeds({"/usr/bin/sox", "-V1", voice.string(), "-r", "16000", "-c",
+                                     "1", "-b", "16", speech.string(), "pad", "0.3", "1"})) {
+    throw std::runtime_error(speak[0] + " or sox failed to speak: " + text);
   }
   return {readWaveSamples(speech), text};
+}
+
+}  // namespace
+
+SpeechSample synthesizeSpeech(const std::string& text, const std::filesystem::path& directory) {
+  return spokenBy(
+      {"/usr/bin/flite", "-voice", "awb", "-t", text, "-o", (directory / "voice.wav").string()},
+      text, directory);
+}
+
+SpeechSample speakInLanguage(const std::string& voice, const std::string& text,
+                             const std::filesystem::path& directory) {
+  return spokenBy({"/usr/bin/espeak-ng", "-v", voice, "-s", "150", "-w",
+                   (directory / "voice.wav").string(), text},
+                  text, directory);
+}
+
+SpeechSample joinRecordings(const std::vector<std::string>& paths, const std::string& transcript,
+                            const std::filesystem::path& directory) {
+  const std::filesystem::path speech = directory / "speech.wav";
+  std::vector<std::string> command = {"/usr/bin/sox", "-V1"};
+  command.insert(command.end(), paths.begin(), paths.end());
+  command.insert(command.end(),
+                 {"-r", "16000", "-c", "1", "-b", "16", speech.string(), "pad", "0.3", "1"});
+  if (ChildProcess(command).wait(std::chrono::seconds(30)).exitStatus != 0) {
+    throw std::runtime_error("sox failed to join " + paths.front() + " and the rest");
+  }
+  return {readWaveSamples(speech), transcript};
 }
 
 double wordErrorRate(const std::string& reference, const std::string& hypothesis) {

@@ -26,6 +26,16 @@ SpeechSample loadLibrivoxSample(const std::string& name);
 // hears this voice far better than espeak-ng's.
 SpeechSample synthesizeSpeech(const std::string& text, const std::filesystem::path& directory);
 
+// Recordings of any rate and channels, one after the other, as 16 kHz mono
+// speech (by sox) with some quiet around it, and the text said in them.
+SpeechSample joinRecordings(const std::vector<std::string>& paths, const std::string& transcript,
+                            const std::filesystem::path& directory);
+
+// The same as synthesizeSpeech, spoken by espeak-ng's voice of a language ("de", "es", "fr"):
+// flite speaks English only.
+SpeechSample speakInLanguage(const std::string& voice, const std::string& text,
+                             const std::filesystem::path& directory);
+
 // The share of reference words that the hypothesis gets wrong: word-level
 // edit distance divided by the number of reference words. Case and
 // punctuation marks do not count.

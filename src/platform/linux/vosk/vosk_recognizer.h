@@ -27,6 +27,9 @@ class VoskRecognizer final : public Recognizer {
   std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                    ResultHandler handler) override;
 
+  // Whether a second pass rewrites each utterance.
+  bool rewritesUtterances() const { return secondPass_ != nullptr; }
+
  private:
   MainQueue& mainQueue_;
   const std::filesystem::path modelDirectory_;

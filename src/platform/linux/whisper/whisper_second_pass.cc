@@ -138,15 +138,21 @@ std::shared_ptr<SecondPassSession> WhisperSecondPass::startSession(const std::st
   return session;
 }
 
-std::shared_ptr<SecondPass> findWhisperSecondPass(const std::string& language) {
-  if (!processorRunsWhisper() || whisperLibraryPath().empty()) return nullptr;
+std::optional<WhisperSecondPassSettings> whisperSettingsFor(const std::string& language) {
+  if (!processorRunsWhisper() || whisperLibraryPath().empty()) return std::nullopt;
   std::optional<std::filesystem::path> model = findWhisperModel(language);
-  if (!model) return nullptr;
+  if (!model) return std::nullopt;
   WhisperSecondPassSettings settings;
   settings.modelPath = *model;
   settings.decoding.threads =
       static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
-  return std::make_shared<WhisperSecondPass>(std::move(settings));
+  return settings;
+}
+
+std::shared_ptr<SecondPass> findWhisperSecondPass(const std::string& language) {
+  std::optional<WhisperSecondPassSettings> settings = whisperSettingsFor(language);
+  if (!settings) return nullptr;
+  return std::make_shared<WhisperSecondPass>(std::move(*settings));
 }
 
 }  // namespace quorvane::platform::linux_backend

@@ -45,8 +45,12 @@ class WhisperSecondPass final : public SecondPass {
   const WhisperSecondPassSettings settings_;
 };
 
-// The second pass for `language`, or none without libwhisper on a processor
-// that runs it, or without a model of the language.
+// The settings for `language`: its model, and decoding on up to four of
+// this machine's cores. None without libwhisper on a processor that runs
+// it, or without a model of the language.
+std::optional<WhisperSecondPassSettings> whisperSettingsFor(const std::string& language);
+
+// The second pass for `language`, or none where `whisperSettingsFor` has none.
 std::shared_ptr<SecondPass> findWhisperSecondPass(const std::string& language);
 
 }  // namespace quorvane::platform::linux_backend
