@@ -151,8 +151,10 @@ class Whisper:
         if not self.context:
             raise RuntimeError(f"{model}: libwhisper could not load it")
 
-    def transcribe(self, samples, language="en", threads=None):
-        """The text of float samples at 16 kHz, as whisper_full gives it."""
+    def transcribe(self, samples, language="en", threads=None, timestamps=False):
+        """The text of float samples at 16 kHz, as whisper_full gives it.
+        Without timestamps whisper.cpp moves on by a whole 30 s window after
+        each decoding, so a longer recording can lose words."""
         defaults = self.lib.whisper_full_default_params_by_ref(WHISPER_SAMPLING_GREEDY)
         params = FullParams.from_buffer_copy(defaults.contents)
         self.lib.whisper_free_params(defaults)
@@ -161,7 +163,7 @@ class Whisper:
         params.print_progress = False
         params.print_realtime = False
         params.print_timestamps = False
-        params.no_timestamps = True
+        params.no_timestamps = not timestamps
         if threads:
             params.n_threads = threads
         samples = np.ascontiguousarray(samples, dtype=np.float32)
