@@ -22,7 +22,7 @@ Q8_0_BLOCK = 34
 
 
 def write_ctranslate2(path, variables, aliases):
-    """model.bin as CTranslate2's ModelSpec._serialize writes it."""
+    """model.bin as CTranslate2's Python converters write it."""
     type_ids = {np.float32: 0, np.int8: 1, np.int16: 2, np.float16: 4}
 
     def string(text):
