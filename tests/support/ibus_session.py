@@ -183,3 +183,41 @@ class TextField:
             except (OSError, subprocess.TimeoutExpired):
                 pass
         stop_process(self.process)
+
+
+RECORDING_HELPER = Path(__file__).with_name("recording_helper.py")
+
+
+class HelperRecord:
+    """What the real helper said, and when its host wrote to it, through
+    recording_helper.py."""
+
+    def __init__(self, folder, binary):
+        self.path = folder / "helper.jsonl"
+        self.env = {"QUORVANE_DICTATION_EXECUTABLE": str(RECORDING_HELPER),
+                    "QUORVANE_RECORDED_BINARY": str(binary),
+                    "QUORVANE_HELPER_RECORD": str(self.path)}
+
+    def lines(self):
+        try:
+            return [json.loads(line) for line in self.path.read_text().splitlines()]
+        except FileNotFoundError:
+            return []
+
+    def messages(self, kind):
+        return [(line["t"], line["out"]) for line in self.lines()
+                if "out" in line and line["out"]["type"] == kind]
+
+    def final(self):
+        """(time, text) of the final text, once it came."""
+        finals = self.messages("final")
+        return (finals[-1][0], finals[-1][1]["text"]) if finals else None
+
+    def last_partial(self):
+        partials = self.messages("partial")
+        return partials[-1][1]["text"] if partials else ""
+
+    def stopped(self):
+        """When the host wrote "stop"."""
+        stops = [line["t"] for line in self.lines() if line.get("in") == "stop"]
+        return stops[-1] if stops else None

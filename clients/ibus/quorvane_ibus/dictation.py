@@ -3,7 +3,8 @@
 Each stable word is committed once, as quorvane-dictate types it; the rest
 of the newest partial shows as preedit after it. The field is anything
 with commit(text), preedit(text) ("" hides it), erase(count) before the
-cursor, forward(keys) and notice(message); the engine is one, the tests
+cursor, forward(keys), notice(message) and follows_word() (the text before
+the cursor ends in a word, so the first words need a space); the engine is one, the tests
 record the calls of another. These classes know nothing of IBus.
 """
 
@@ -39,10 +40,12 @@ class Dictation:
         self.tracker = StableText()
         self.state = "starting"  # listening, ending, cancelled, ended
         self.shown = ""  # the preedit the field shows
+        self.rest = ""  # the same without the space before the first words
         self.final = None
         self.failure = None
         self.again = False  # a new dictation follows in the same field
         self._keys = []  # key events held until the final text is in
+        self._lead = None  # a space before the first words, after a word
         self.run = make_run(self._take)
 
     @property
@@ -81,9 +84,19 @@ class Dictation:
             self.state = "cancelled"
             self.run.cancel()
 
+    def _lead_now(self):
+        """The space the first words need, asked of the field once."""
+        if self._lead is None:
+            self._lead = " " if self.field.follows_word() else ""
+        return self._lead
+
     def _show(self, text):
-        if self.field is not None and text != self.shown:
-            self.field.preedit(text)
+        self.rest = text
+        if self.field is not None:
+            if text and not self.tracker.typed:
+                text = self._lead_now() + text
+            if text != self.shown:
+                self.field.preedit(text)
         self.shown = text
 
     def _take(self, event):
@@ -96,16 +109,17 @@ class Dictation:
         if event.type == "ready" and self.state == "starting":
             self.state = "listening"
         elif event.type == "partial" and accepting:
+            first = not self.tracker.typed
             extension = self.tracker.partial(event.text)
             if extension:
-                self.field.commit(extension)
+                self.field.commit((self._lead_now() if first else "") + extension)
             self._show(beyond(self.tracker.typed, event.text))
         elif event.type == "final":
             self.final = event.text
             if accepting:
                 self._finish(event.text)
             elif self.state != "cancelled":
-                reached = self.tracker.typed + self.shown
+                reached = self.tracker.typed + self.rest
                 if reached != event.text:
                     self._log(f"the final text was {len(event.text)} characters, the field "
                               f"took {len(reached)} as the engine was left")
@@ -124,13 +138,14 @@ class Dictation:
             self._on_exit(self)
 
     def _finish(self, final):
+        first = not self.tracker.typed
         edit = self.tracker.final(final)
         self._show("")
         if edit.erase:
             self._log(f"the final text revises committed words: {edit.erase} characters")
             self.field.erase(edit.erase)
         if edit.text:
-            self.field.commit(edit.text)
+            self.field.commit((self._lead_now() if first else "") + edit.text)
 
 
 class Desk:

@@ -31,6 +31,7 @@ class Engine(IBus.Engine):
         self._focused = False
         self._secret = False
         self._aux_shown = False
+        self._capabilities = 0
 
     # What Desk and Dictation call: the field behind this engine.
 
@@ -47,6 +48,13 @@ class Engine(IBus.Engine):
             shown.append_attribute(IBus.AttrType.UNDERLINE, IBus.AttrUnderline.SINGLE, 0, length)
         self.update_preedit_text_with_mode(shown, length, bool(length),
                                            IBus.PreeditFocusMode.COMMIT)
+
+    def follows_word(self):
+        if not self._capabilities & IBus.Capabilite.SURROUNDING_TEXT:
+            return False
+        text, cursor, _anchor = self.get_surrounding_text()
+        before = text.get_text()[:cursor]
+        return bool(before) and not before[-1].isspace()
 
     def erase(self, count):
         self.delete_surrounding_text(-count, count)
@@ -94,6 +102,11 @@ class Engine(IBus.Engine):
     def do_focus_out_id(self, object_path):
         self._focused = False
         self._update()
+
+    def do_set_capabilities(self, capabilities):
+        self._capabilities = capabilities
+        if capabilities & IBus.Capabilite.SURROUNDING_TEXT:
+            self.get_surrounding_text()  # asks the client to keep it up to date
 
     def do_set_content_type(self, purpose, hints):
         self._secret = purpose in SECRET_PURPOSES

@@ -34,8 +34,8 @@ class HelperRun:
     def start(self):
         """Spawns the helper; False (with "error" spawn_failed and "exit"
         delivered) when it cannot be started."""
-        flags = (GLib.SpawnFlags.DO_NOT_REAP_CHILD | GLib.SpawnFlags.STDERR_TO_DEV_NULL
-                 | GLib.SpawnFlags.CLOEXEC_PIPES)
+        flags = (GLib.SpawnFlags.DO_NOT_REAP_CHILD | GLib.SpawnFlags.SEARCH_PATH
+                 | GLib.SpawnFlags.STDERR_TO_DEV_NULL | GLib.SpawnFlags.CLOEXEC_PIPES)
         try:
             self.pid, self._input, self._output, _ = GLib.spawn_async(
                 self.arguments, flags=flags, standard_input=True, standard_output=True)
