@@ -33,7 +33,7 @@ class Dictation:
     """One run of the helper for one field. `make_run(on_event)` makes the
     run (a HelperRun or a stand-in) with start(), stop() and cancel()."""
 
-    def __init__(self, make_run, field, log, on_exit):
+    def __init__(self, make_run, field, log, on_exit, lead=None):
         self.field = field  # None once the field is no longer ours
         self._log = log
         self._on_exit = on_exit
@@ -45,7 +45,7 @@ class Dictation:
         self.failure = None
         self.again = False  # a new dictation follows in the same field
         self._keys = []  # key events held until the final text is in
-        self._lead = None  # a space before the first words, after a word
+        self._lead = lead  # a space before the first words, after a word
         self.run = make_run(self._take)
 
     @property
@@ -158,7 +158,9 @@ class Desk:
         self.current = None
         self._waiting = None
 
-    def begin(self, field):
+    def begin(self, field, lead=None):
+        """`lead`: the space the first words need, if known; else the field
+        is asked."""
         current = self.current
         if current is not None and current.running:
             if current.field is field and current.state in ("starting", "listening"):
@@ -168,7 +170,7 @@ class Desk:
             self._waiting = field
             return None
         self._waiting = None
-        self.current = Dictation(self._make_run, field, self._log, self._ended)
+        self.current = Dictation(self._make_run, field, self._log, self._ended, lead)
         self.current.start()
         return self.current
 
@@ -192,7 +194,9 @@ class Desk:
             return
         self.current = None
         field, self._waiting = self._waiting, None
+        lead = None
         if field is None and dictation.again and dictation.field is not None:
-            field = dictation.field
+            # After Enter's line feed, which the field may not report yet.
+            field, lead = dictation.field, ""
         if field is not None and field.wants_dictation():
-            self.begin(field)
+            self.begin(field, lead)

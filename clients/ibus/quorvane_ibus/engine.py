@@ -8,7 +8,7 @@ what the engine commits after that reaches nobody. So the preedit always
 holds all of the text not yet committed, in that mode.
 """
 
-from gi.repository import IBus
+from gi.repository import GLib, IBus
 
 # Enter ends a dictation and reaches the application after its text;
 # Escape drops the preedit. Either only without Ctrl, Alt or Super.
@@ -18,13 +18,15 @@ MODIFIERS = (IBus.ModifierType.CONTROL_MASK | IBus.ModifierType.MOD1_MASK
 # No dictation into these.
 SECRET_PURPOSES = (IBus.InputPurpose.PASSWORD, IBus.InputPurpose.PIN)
 FAKE_CLIENT = "fake"  # ibus-daemon's context when no field has the focus
+FAKE_CONTEXT_PATH = "/org/freedesktop/IBus/InputContext_1"  # the daemon makes it first
 
 
 class Engine(IBus.Engine):
     __gtype_name__ = "QuorvaneDictationEngine"
 
-    def __init__(self, desk, log, **properties):
+    def __init__(self, bus, desk, log, **properties):
         super().__init__(has_focus_id=True, **properties)
+        self._bus = bus
         self._desk = desk
         self._log = log
         self._enabled = False
@@ -85,9 +87,20 @@ class Engine(IBus.Engine):
 
     def do_focus_in(self):
         # Only the daemon's first engine of this name gets these: it asks
-        # whether the engine takes focus ids once the engine exists.
-        self._log("focus in")
-        self._focused = True
+        # whether the engine takes focus ids once the engine exists. Which
+        # context has the focus tells the field from no field at all.
+        self._log("focus in, without an id")
+        self._focused = False
+        self._update()
+        self._bus.current_input_context_async(-1, None, self._focused_context)
+
+    def _focused_context(self, bus, result):
+        try:
+            path = bus.current_input_context_async_finish(result)
+        except GLib.Error as error:
+            self._log(f"no focused context: {error.message}")
+            return
+        self._focused = path != FAKE_CONTEXT_PATH
         self._update()
 
     def do_focus_out(self):

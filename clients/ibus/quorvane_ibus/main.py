@@ -85,7 +85,7 @@ def serve(options):
     def create(_factory, name):
         path = f"/org/freedesktop/IBus/Engine/Quorvane/{create.made}"
         create.made += 1
-        engine = Engine(desk, say, engine_name=name, object_path=path,
+        engine = Engine(bus, desk, say, engine_name=name, object_path=path,
                         connection=bus.get_connection())
         engines[path] = engine
         engine.connect("destroy", lambda _engine: engines.pop(path, None))

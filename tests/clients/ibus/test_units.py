@@ -164,11 +164,15 @@ def test_the_desk_runs_one_dictation_at_a_time():
     assert first.calls == [] and second.calls == []
     runs[0].deliver(Event("exit", returncode=0))
     assert len(runs) == 2 and desk.of(second) is not None and desk.of(first) is None
-    # Enter: a new dictation in the same field once the final text is in.
+    # Enter: a new dictation in the same field once the final text is in,
+    # with no space before its first words, whatever the field says.
     desk.of(second).end([ENTER], again=True)
-    runs[1].deliver(Event("final", text=""))
+    runs[1].deliver(Event("final", text="Hi."))
     runs[1].deliver(Event("exit", returncode=0))
     assert len(runs) == 3 and desk.of(second) is not None
+    second.after_word = True
+    runs[2].deliver(Event("partial", text="So"))
+    assert second.shown == "So"
     # Leaving it ends it, and nothing follows.
     desk.leave(second)
     runs[2].deliver(Event("exit", returncode=0))
