@@ -18,6 +18,8 @@ after it and then ends the dictation, by Enter or by switching away
   Enter to the last character, beyond the helper's stop to final
           from the key press to the final text's last character in the
           field, less the helper's own time from "stop" to "final"
+  the helper's first partial to the field's preedit
+          the engine's and IBus's own part of the first row
   switching away to the last character
           from `ibus engine xkb:us::eng` to the field's last commit
   committed text = the helper's final text
@@ -102,7 +104,8 @@ def one_run(display, folder, binary, server, pcm, by_enter, lead_in):
             wait_until(record.final, "the final text")
             equal = field.text() == record.final()[1]
         first = next(e["t"] for e in field.events() if e.get("preedit") or e.get("text"))
-        return first - spoken, ended, equal
+        helper_first = next(t for t, message in record.messages("partial") if message["text"])
+        return first - spoken, ended, equal, first - helper_first
     finally:
         if field:
             field.close()
@@ -136,18 +139,21 @@ def main():
     print("|---|---|---|---|---|")
     for label, runs in (("first preedit after speech starts", everything),
                         ("the same, speech at \"ready\"", at_ready)):
-        firsts = [first for first, _, _ in runs]
+        firsts = [run[0] for run in runs]
         print(f"| {label} | {spread(firsts)} | {len(firsts)} "
               f"| < 1 s | {'yes' if statistics.median(firsts) < 1 else 'no'} |")
+    engine = [run[3] for run in everything + at_ready]
+    print(f"| the helper's first partial to the field's preedit | {spread(engine)} "
+          f"| {len(engine)} | | |")
     for label, by_enter in (("Enter to the last character, beyond the helper's stop to final",
                              True), ("switching away to the last character", False)):
-        ended = [end for _, end, _ in results[by_enter]]
+        ended = [run[1] for run in results[by_enter]]
         if ended:
             print(f"| {label} | {spread(ended)} | {len(ended)} | < 300 ms "
                   f"| {'yes' if statistics.median(ended) < 0.3 else 'no'} |")
     for label, by_enter in (("committed text = final text, by Enter", True),
                             ("committed text = final text, switching away", False)):
-        equal = [same for _, _, same in results[by_enter]]
+        equal = [run[2] for run in results[by_enter]]
         if equal:
             print(f"| {label} | {sum(equal)} of {len(equal)} | {len(equal)} | every run "
                   f"| {'yes' if all(equal) else 'no'} |")

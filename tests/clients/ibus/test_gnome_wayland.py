@@ -15,9 +15,8 @@ def gnome(binary, tmp_path):
     why = available()
     if why:
         pytest.skip(why)
-    # Partials as far apart as speech gives them: GTK 3's Wayland input
-    # module drops a commit that comes with a stale serial, and at 50 ms
-    # apart the shell's updates outrun the field's own.
+    # Partials as far apart as speech gives them: 50 ms apart, commits get
+    # lost between the shell and GTK 3's Wayland input module.
     session = GnomeSession(tmp_path, binary, fake_helper_env(tmp_path, PARTIALS, FINAL,
                                                               interval=0.3))
     field = None
