@@ -41,11 +41,35 @@ install(PROGRAMS ${PROJECT_SOURCE_DIR}/clients/desktop/quorvane-dictate
         DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/clients/desktop/quorvane_dictate
                   ${PROJECT_SOURCE_DIR}/clients/python/quorvane_dictation
+                  ${PROJECT_SOURCE_DIR}/clients/ibus/quorvane_ibus
         DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane-dictation/python
         FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
 # In the build tree, beside the executable it runs.
 file(CREATE_LINK ${PROJECT_SOURCE_DIR}/clients/desktop/quorvane-dictate
      ${PROJECT_BINARY_DIR}/quorvane-dictate SYMBOLIC)
+
+# The Dictation input method: the engine in libexec (its modules are in the
+# folder above), and its component where ibus-daemon looks. The component
+# names the engine by the prefix of the install, known only then (cpack
+# installs to /usr). The build tree's, in build/ibus, runs the source
+# tree's engine with the build's helper.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/clients/ibus/ibus-engine-quorvane
+        DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/quorvane-dictation)
+install(CODE "
+  set(QUORVANE_IBUS_ENGINE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/quorvane-dictation/ibus-engine-quorvane\")
+  set(QUORVANE_IBUS_OPTIONS \"\")
+  set(PROJECT_VERSION ${PROJECT_VERSION})
+  configure_file(${PROJECT_SOURCE_DIR}/clients/ibus/quorvane.xml.in
+                 ${PROJECT_BINARY_DIR}/packaging/ibus/quorvane.xml @ONLY)
+  file(INSTALL ${PROJECT_BINARY_DIR}/packaging/ibus/quorvane.xml
+       DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/ibus/component\")")
+set(QUORVANE_IBUS_ENGINE ${PROJECT_SOURCE_DIR}/clients/ibus/ibus-engine-quorvane)
+set(QUORVANE_IBUS_OPTIONS " --executable $<TARGET_FILE:quorvane-dictation>")
+configure_file(${PROJECT_SOURCE_DIR}/clients/ibus/quorvane.xml.in
+               ${PROJECT_BINARY_DIR}/packaging/quorvane.xml.build @ONLY)
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/ibus/quorvane.xml
+     INPUT ${PROJECT_BINARY_DIR}/packaging/quorvane.xml.build)
+
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
         DESTINATION ${QUORVANE_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/messages.schema.json
@@ -100,7 +124,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # quorvane-dictate is Python and types with one of the three tools.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0, libpocketsphinx3, libsphinxbase3, python3")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pocketsphinx-en-us, xdotool | wtype | ydotool")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libnotify-bin")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libnotify-bin, ibus")
 include(CPack)
 
 # Builds the package, installs it with dpkg, runs it and removes it again.

@@ -57,12 +57,15 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *python3* ]] || fail "Depends: $depends"
 [ "$(dpkg-deb -f "$deb" Recommends)" = "pocketsphinx-en-us, xdotool | wtype | ydotool" ] ||
   fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
-[ "$(dpkg-deb -f "$deb" Suggests)" = libnotify-bin ] || fail "Suggests"
+[ "$(dpkg-deb -f "$deb" Suggests)" = "libnotify-bin, ibus" ] || fail "Suggests"
 contents=$(dpkg-deb -c "$deb")
 for file in usr/bin/quorvane-dictation usr/share/man/man1/quorvane-dictation.1.gz \
             usr/bin/quorvane-dictate usr/share/man/man1/quorvane-dictate.1.gz \
             usr/share/quorvane-dictation/python/quorvane_dictate/cli.py \
             usr/share/quorvane-dictation/python/quorvane_dictation/_blocking.py \
+            usr/libexec/quorvane-dictation/ibus-engine-quorvane \
+            usr/share/quorvane-dictation/python/quorvane_ibus/engine.py \
+            usr/share/ibus/component/quorvane.xml \
             usr/share/doc/quorvane-dictation/protocol.md usr/share/doc/quorvane-dictation/performance.md usr/share/doc/quorvane-dictation/privacy.md \
             usr/share/doc/quorvane-dictation/models.md \
             usr/share/doc/quorvane-dictation/copyright \
@@ -94,9 +97,19 @@ printf '%s\n' "$output" | "$python" "$validate" || fail "invalid status line"
 help=$(/usr/bin/quorvane-dictate --help </dev/null 2>&1) || fail "quorvane-dictate --help: $help"
 [[ $help == usage:*toggle* ]] || fail "quorvane-dictate --help: $help"
 
+# The input method: its component runs the installed engine, which
+# describes itself to ibus-daemon.
+grep -q "<exec>/usr/libexec/quorvane-dictation/ibus-engine-quorvane --ibus</exec>" \
+  /usr/share/ibus/component/quorvane.xml || fail "component: $(cat /usr/share/ibus/component/quorvane.xml)"
+engines=$(/usr/libexec/quorvane-dictation/ibus-engine-quorvane --xml </dev/null 2>&1) ||
+  fail "ibus-engine-quorvane --xml: $engines"
+[[ $engines == "<engines><engine><name>quorvane</name><longname>Dictation</longname>"* ]] ||
+  fail "ibus-engine-quorvane --xml: $engines"
+
 dpkg_patiently -r quorvane-dictation || fail "dpkg -r"
 ours=no
-for file in /usr/bin/quorvane-dictation /usr/bin/quorvane-dictate /usr/share/quorvane-dictation; do
+for file in /usr/bin/quorvane-dictation /usr/bin/quorvane-dictate /usr/share/quorvane-dictation \
+            /usr/libexec/quorvane-dictation /usr/share/ibus/component/quorvane.xml; do
   [ ! -e "$file" ] || fail "dpkg -r left $file"
 done
 echo "$(basename "$deb"): built, installed, answered status and --help, removed"

@@ -2,6 +2,7 @@
 X server, a terminal there that writes every key it gets to a file, and
 the command run in private folders."""
 
+import json
 import os
 import shutil
 import signal
@@ -17,6 +18,7 @@ sys.path[:0] = [str(ROOT / "clients" / "python"), str(ROOT / "clients" / "deskto
 from quorvane_dictate import control  # noqa: E402
 
 SCRIPT = ROOT / "clients" / "desktop" / "quorvane-dictate"
+FAKE_HELPER = ROOT / "tests" / "clients" / "desktop" / "fake_helper.py"
 LIMIT = 30  # seconds; only against hanging, never a measure
 
 
@@ -35,6 +37,14 @@ def stop_process(process):
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
+
+
+def fake_helper_env(folder, partials, final, **timing):
+    """The environment that has quorvane-dictate or the IBus engine run the
+    stand-in helper with a script of partials and a final text."""
+    path = folder / "script.json"
+    path.write_text(json.dumps({"partials": partials, "final": final, **timing}))
+    return {"FAKE_DICTATION_SCRIPT": str(path), "QUORVANE_DICTATION_EXECUTABLE": str(FAKE_HELPER)}
 
 
 def visible_text(data):

@@ -23,7 +23,8 @@ quorvane-dictate status           whether a dictation runs"""
 
 def find_helper(explicit=None, env=None, script=None):
     """quorvane-dictation: `explicit`, $QUORVANE_DICTATION_EXECUTABLE, on
-    PATH, beside this script, or in the build/ folder of its source tree."""
+    PATH, beside this script (or the IBus engine's), or in the build/ folder
+    of its source tree."""
     env = os.environ if env is None else env
     if explicit or env.get(EXECUTABLE_VARIABLE):
         return explicit or env[EXECUTABLE_VARIABLE]
@@ -32,7 +33,7 @@ def find_helper(explicit=None, env=None, script=None):
         return found
     script = Path(script or sys.argv[0])
     folders = [script.parent, script.resolve().parent]
-    if folders[1].parts[-2:] == ("clients", "desktop"):  # the source tree's script
+    if folders[1].parts[-2:] in (("clients", "desktop"), ("clients", "ibus")):  # the source tree's
         folders.append(folders[1].parents[1] / "build")
     for folder in folders:
         candidate = folder / HELPER

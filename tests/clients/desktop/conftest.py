@@ -1,7 +1,6 @@
 """A real X server with a terminal that writes the keys it gets to a file,
 and quorvane-dictate run against it, each in private folders."""
 
-import json
 import os
 import re
 import shutil
@@ -16,12 +15,10 @@ import pytest
 ROOT = Path(__file__).resolve().parents[3]
 sys.path.insert(0, str(ROOT / "tests" / "support"))
 
-from desktop_session import (LIMIT, Dictate, Receiver, need, receiving,  # noqa: E402
-                             stop_process, xvfb)
+from desktop_session import (LIMIT, Dictate, Receiver, fake_helper_env, need,  # noqa: E402
+                             receiving, stop_process, xvfb)
 from private_audio_server import librivox_samples  # noqa: E402
 from product_fixtures import audio_server, binary  # noqa: E402,F401
-
-FAKE_HELPER = Path(__file__).with_name("fake_helper.py")
 
 
 @pytest.fixture(scope="session")
@@ -55,10 +52,7 @@ def dictate(tmp_path, xserver):
 def fake_script(tmp_path):
     """The fake helper's environment for a script of partials and a final."""
     def make(partials, final, **timing):
-        path = tmp_path / "script.json"
-        path.write_text(json.dumps({"partials": partials, "final": final, **timing}))
-        return {"FAKE_DICTATION_SCRIPT": str(path),
-                "QUORVANE_DICTATION_EXECUTABLE": str(FAKE_HELPER)}
+        return fake_helper_env(tmp_path, partials, final, **timing)
     return make
 
 
