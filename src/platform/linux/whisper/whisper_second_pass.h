@@ -18,7 +18,9 @@ struct WhisperSecondPassSettings {
   // streaming words stand.
   float noSpeechThreshold = 0.6f;
   // The previous utterance's text goes to the decoder as what came before.
-  bool promptsWithPreviousText = true;
+  // Off: on an utterance of little more than noise, Whisper then writes
+  // the prompt out again ("He was not an ill-disposed young man." twice).
+  bool promptsWithPreviousText = false;
 };
 
 // Whisper's text for the utterance, or none where the streaming words
