@@ -83,12 +83,13 @@ INSTANTIATE_TEST_SUITE_P(
     Languages, WhisperAloneTest,
     ::testing::Values(
         // Debian has no German recordings of more than a word: espeak-ng's voice.
-        Language{"de-DE",
-                 "German",
-                 {},
-                 "de",
-                 "Guten Morgen. Ich möchte heute einen Brief an meine Mutter schreiben, und dann gehe "
-                 "ich mit dem Hund in die Stadt."},
+        Language{
+            "de-DE",
+            "German",
+            {},
+            "de",
+            "Guten Morgen. Ich möchte heute einen Brief an meine Mutter schreiben, und dann gehe "
+            "ich mit dem Hund in die Stadt."},
         Language{"es-ES",
                  "Spanish",
                  {std::string(kSpanishPrompts) + "tt-weasels.wav",
