@@ -34,24 +34,10 @@ const VoskApi* loadVoskApi() {
 }  // namespace
 
 std::vector<std::filesystem::path> voskLibraryCandidates() {
-  std::vector<std::filesystem::path> candidates;
-  if (const std::filesystem::path program = programDirectory(); !program.empty()) {
-    candidates.push_back(program / "vosk/libvosk.so");
-    candidates.push_back(program.parent_path() / "lib/quorvane-dictation/vosk/libvosk.so");
-  }
-  for (const char* directory : {"/usr/local/lib", "/usr/lib/x86_64-linux-gnu", "/usr/lib"}) {
-    candidates.push_back(std::filesystem::path(directory) / "libvosk.so");
-  }
-  return candidates;
+  return ownLibraryCandidates("vosk", "libvosk.so");
 }
 
-std::filesystem::path voskLibraryPath() {
-  for (const std::filesystem::path& candidate : voskLibraryCandidates()) {
-    std::error_code error;
-    if (std::filesystem::is_regular_file(candidate, error)) return candidate;
-  }
-  return {};
-}
+std::filesystem::path voskLibraryPath() { return firstFileOf(voskLibraryCandidates()); }
 
 const VoskApi* voskApi() {
   static const VoskApi* const api = loadVoskApi();

@@ -111,24 +111,10 @@ bool layoutAsDeclared(const WhisperApi& api) {
 }  // namespace
 
 std::vector<std::filesystem::path> whisperLibraryCandidates() {
-  std::vector<std::filesystem::path> candidates;
-  if (const std::filesystem::path program = programDirectory(); !program.empty()) {
-    candidates.push_back(program / "whisper/libwhisper.so.1");
-    candidates.push_back(program.parent_path() / "lib/quorvane-dictation/whisper/libwhisper.so.1");
-  }
-  for (const char* directory : {"/usr/local/lib", "/usr/lib/x86_64-linux-gnu", "/usr/lib"}) {
-    candidates.push_back(std::filesystem::path(directory) / "libwhisper.so.1");
-  }
-  return candidates;
+  return ownLibraryCandidates("whisper", "libwhisper.so.1");
 }
 
-std::filesystem::path whisperLibraryPath() {
-  for (const std::filesystem::path& candidate : whisperLibraryCandidates()) {
-    std::error_code error;
-    if (std::filesystem::is_regular_file(candidate, error)) return candidate;
-  }
-  return {};
-}
+std::filesystem::path whisperLibraryPath() { return firstFileOf(whisperLibraryCandidates()); }
 
 void prepareWhisperRuntime() { ::setenv("OMP_WAIT_POLICY", "passive", /*overwrite=*/0); }
 

@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <string>
 
+#include "platform/linux/engine_parts.h"
 #include "platform/linux/process/program_location.h"
 #include "platform/linux/vosk/vosk_api.h"
 
@@ -17,12 +16,9 @@ inline std::filesystem::path ownVoskModel() { return programDirectory() / "vosk/
 // True when libvosk or its English model is missing, for a test to skip.
 // CI always tests the default engine: there, missing parts fail the test.
 inline bool voskPartsAreMissing() {
-  if (!voskLibraryPath().empty() && std::filesystem::exists(ownVoskModel())) return false;
-  const char* ci = std::getenv("CI");
-  if (ci != nullptr && std::string(ci) == "true") {
-    ADD_FAILURE() << "libvosk or its English model is missing: run scripts/fetch-vosk";
-  }
-  return true;
+  return quorvane::testing::enginePartsAreMissing(
+      !voskLibraryPath().empty() && std::filesystem::exists(ownVoskModel()),
+      "libvosk or its English model is missing: run scripts/fetch-vosk");
 }
 
 }  // namespace quorvane::platform::linux_backend

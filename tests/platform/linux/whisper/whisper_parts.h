@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <string>
 
+#include "platform/linux/engine_parts.h"
 #include "platform/linux/process/program_location.h"
 #include "platform/linux/whisper/whisper_api.h"
 
@@ -20,12 +19,9 @@ inline std::filesystem::path ownWhisperModel() {
 // True when libwhisper or its model is missing, for a test to skip. CI
 // always tests the second pass: there, missing parts fail the test.
 inline bool whisperPartsAreMissing() {
-  if (!whisperLibraryPath().empty() && std::filesystem::exists(ownWhisperModel())) return false;
-  const char* ci = std::getenv("CI");
-  if (ci != nullptr && std::string(ci) == "true") {
-    ADD_FAILURE() << "libwhisper or its model is missing: run scripts/fetch-whisper";
-  }
-  return true;
+  return quorvane::testing::enginePartsAreMissing(
+      !whisperLibraryPath().empty() && std::filesystem::exists(ownWhisperModel()),
+      "libwhisper or its model is missing: run scripts/fetch-whisper");
 }
 
 }  // namespace quorvane::platform::linux_backend
