@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct Language {
   const char* voice;  // espeak-ng's, without recordings
   const char* transcript;
 };
+
+void PrintTo(const Language& language, std::ostream* out) { *out << language.name; }
 
 // The recordings' texts are the scripts as written, without some of the
 // accents the speaker said ("telefonico"), and Whisper's base model
