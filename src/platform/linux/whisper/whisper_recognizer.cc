@@ -16,8 +16,10 @@ WhisperRecognizer::WhisperRecognizer(MainQueue& mainQueue, WhisperSecondPassSett
 
 bool WhisperRecognizer::isAvailable() {
   std::error_code error;
-  return processorRunsWhisper() && !whisperLibraryPath().empty() &&
-         std::filesystem::is_regular_file(settings_.modelPath, error);
+  // Opening the library here (some milliseconds) lets a library this build
+  // cannot use make the language unsupported, as it is without one, rather
+  // than a session that hears nothing.
+  return std::filesystem::is_regular_file(settings_.modelPath, error) && whisperApi() != nullptr;
 }
 
 std::shared_ptr<RecognitionTask> WhisperRecognizer::recognitionTask(

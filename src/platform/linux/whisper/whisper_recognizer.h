@@ -17,8 +17,9 @@ class WhisperRecognizer final : public Recognizer {
  public:
   WhisperRecognizer(MainQueue& mainQueue, WhisperSecondPassSettings settings, std::string language);
 
-  // The library and the model file are there, and the processor runs them.
-  // Loading them is left to the task: it takes too long to do here.
+  // The model file is there, and the library opens and checks out on a
+  // processor that runs it. Loading the model is left to the task: it takes
+  // too long to do here.
   bool isAvailable() override;
   bool supportsOnDeviceRecognition() override { return true; }
 

@@ -11,6 +11,7 @@
 
 #include "platform/linux/dictation_host.h"
 #include "platform/linux/private_pulse_server.h"
+#include "platform/linux/process/program_location.h"
 #include "platform/linux/scoped_environment.h"
 #include "platform/linux/speech_samples.h"
 #include "platform/linux/whisper/whisper_parts.h"
@@ -31,6 +32,27 @@ struct Language {
   const char* voice;  // espeak-ng's, without recordings
   const char* transcript;
 };
+
+// A library this build cannot use is as good as none: the language is
+// unsupported, and the run says so before "ready".
+TEST(WhisperAloneRefusedTest, AMisdeclaredLibraryMakesTheLanguageUnsupported) {
+  if (whisperPartsAreMissing()) GTEST_SKIP() << "no whisper.cpp beside the product";
+  TemporaryDirectory folder;
+  const std::string product = productCopyIn(folder.path());
+  const std::filesystem::path whisper = folder.makeDirectory("whisper/model").parent_path();
+  std::filesystem::copy_file(
+      platform::linux_backend::programDirectory() / "libmisdeclared_whisper_layout.so",
+      whisper / "libwhisper.so.1");
+  std::filesystem::create_symlink(platform::linux_backend::ownWhisperModel(),
+                                  whisper / "model/ggml-base.bin");
+  PrivatePulseServer server;
+  ASSERT_EQ(server.startError(), "");
+  ChildProcess run({product, "listen", "de-DE"}, withLocale(server.clientEnvironment()));
+  ProcessOutcome outcome = run.wait(kEndPatience);
+  EXPECT_EQ(outcome.stdoutText, "{\"type\":\"error\",\"code\":\"language_unsupported\"}\n");
+  EXPECT_EQ(outcome.exitStatus, 1);
+  EXPECT_EQ(outcome.stderrText, "");
+}
 
 void PrintTo(const Language& language, std::ostream* out) { *out << language.name; }
 
