@@ -20,9 +20,13 @@ the same audio) and bare PocketSphinx. --engine pocketsphinx copies the
 executable alone to a temporary folder, so that it runs PocketSphinx, and
 measures it next to bare PocketSphinx as before.
 
-    scripts/bench                       # full run, about 25 minutes
+    scripts/bench                       # full run, about 25 minutes (without the
+                                        # second pass; with it, see docs/performance.md)
     scripts/bench --quick               # 2 repetitions, a 1-minute long session,
-                                        # half the text-quality sentences in 2 voices
+                                        # half the text-quality sentences in 2 voices,
+                                        # the real test sets, 5 microphone conditions,
+                                        # 2 room-noise sessions, no input rates
+    scripts/bench --no-second-pass      # the product without whisper.cpp beside it
     scripts/bench --binary build-bench/quorvane-dictation --json out.json
     scripts/bench --engine pocketsphinx
     scripts/bench --vosk-model .deps/vosk/model/en-us
@@ -107,10 +111,45 @@ With the Vosk engine, the same sessions, and besides:
                    same audio (SetWords), the engine measured, not from
                    PocketSphinx's decode
   tail latency     ours alone: the streamed anchor is PocketSphinx's
+
+With whisper.cpp beside the binary (whisper/libwhisper.so.1 and
+whisper/model/ggml-*.bin; --whisper-parts names another folder), bare
+whisper.cpp is a third anchor: bench/whisper_decode.py on Debian's Python
+through ctypes, the same library and model file, each file whole, the full
+30 s window, greedy. Its texts are deterministic and kept in
+/tmp/quorvane-whisper-texts, keyed by the audio, the library and the model;
+its CPU and memory are measured in this run. The table of the second pass
+shows ours next to bare Whisper and bare Vosk:
+
+  real speech      word error rate of the text section's sessions on the
+                   real recordings (bench/real_speech.py): the test sets
+                   (LibriVox, sonnets 2-3, the telephone conversation's
+                   turns) pooled and one by one, and the dev sets (sonnet 1,
+                   cards, goforward: for tuning, left out with --quick);
+                   numbers read out as said (text_metrics), case folded
+  synthetic, conditions
+                   the word error rates of the text section and of each
+                   microphone condition, next to both anchors
+  FER              formatted error beside word error, synthetic set
+  commands         spoken commands written as their mark; words meant as
+                   words wrongly marked
+  room noise       sessions that hear 30 s of room noise and nobody speaking
+                   (NOISES: pink noise, a room tone), stopped once caught
+                   up: the finals that are not empty; the anchors' texts of
+                   the same files
+  CPU / audio s    ours per session against bare Vosk's plus bare Whisper's
+                   on the same padded recording, each in its own process
+                   (whisper.cpp once per file, in the first run: the whole
+                   file in one 30 s window, not the utterances)
+  peak RSS         ours (the target on the highest session), the anchors'
+
+--no-second-pass measures a copy of the binary with only vosk/ beside it
+(the product before the second pass) next to the same anchors.
 """
 
 import argparse
 import datetime
+import hashlib
 import json
 import os
 import platform
@@ -137,6 +176,7 @@ from harness import (  # noqa: E402
     VOSK_VENV,
     VOSK_VERSION,
     BareVosk,
+    BareWhisper,
     BenchError,
     Product,
     SessionRunner,
@@ -147,6 +187,7 @@ from harness import (  # noqa: E402
     silence,
     spread,
     wait_with_usage,
+    without_second_pass,
     word_error_rate,
     words_of,
     write_wav,
@@ -194,10 +235,34 @@ TARGETS = {
     "vosk_rss_ratio": ("≤ 1.15× bare Vosk", lambda v: v <= 1.15),
     "vosk_emission": ("median < 400 ms, p90 < 800 ms", lambda v: v[0] < 400 and v[1] < 800),
     "engine_log_lines": ("none", lambda v: v == 0),
+    # With the Whisper second pass, next to bare whisper.cpp and bare Vosk.
+    "whisper_real_wer": ("≤ 1.1× bare Whisper, ≤ 0.6× bare Vosk",
+                         lambda v: v[0] <= 1.1 * v[1] + 1e-9 and v[0] <= 0.6 * v[2] + 1e-9),
+    "whisper_wer": ("≤ 1.1× bare Whisper, < bare Vosk",
+                    lambda v: v[0] <= 1.1 * v[1] + 1e-9 and v[0] < v[2] - 1e-9),
+    "whisper_commands": ("≥ 90 %, no false marks", lambda v: v[0] >= 0.9 and v[1] == 0),
+    "whisper_stop_last_word": ("median < 800 ms, p90 < 1500 ms",
+                               lambda v: v[0] < 800 and v[1] < 1500),
+    "whisper_noise": ("empty final, every run", lambda v: v == 0),
+    "whisper_cpu_ratio": ("≤ 1.15× (bare Vosk + bare Whisper)", lambda v: v <= 1.15),
+    "whisper_rss_mib": ("< 500 MiB", lambda v: v < 500),
 }
 
 CONDITIONS_CACHE = Path(tempfile.gettempdir()) / "quorvane-conditions"
-QUICK_CONDITIONS = ("clean", "quiet", "loud", "dc", "white10", "pink10", "babble10", "echo")
+# Bare whisper.cpp's texts, kept by audio, library and model (harness.BareWhisper).
+WHISPER_CACHE = Path(tempfile.gettempdir()) / "quorvane-whisper-texts"
+
+# A room's own sound, nobody speaking, at a peak of -30 dBFS: (what it is,
+# sox's synth and effects).
+NOISE_SECONDS = 30
+NOISES = {
+    "pink": ("pink noise, -44 dBFS RMS",
+             ["synth", str(NOISE_SECONDS), "pinknoise", "gain", "-n", "-30"]),
+    "room": ("room tone: brown noise and a 100 Hz hum below 1 kHz, -37 dBFS RMS",
+             ["synth", str(NOISE_SECONDS), "brownnoise", "synth", str(NOISE_SECONDS),
+              "sine", "mix", "100", "lowpass", "1000", "gain", "-n", "-30"]),
+}
+QUICK_CONDITIONS = ("clean", "loud", "white10", "babble10", "echo")
 
 
 def first_holding_last_word(timeline, final_text):
@@ -462,6 +527,7 @@ class Bench:
         self.vosk_beside = {"library": (beside / "libvosk.so").exists(),
                             "model": (beside / "model" / "en-us").is_dir()}
         self.vosk = None
+        self.whisper = None
         if self.engine == "pocketsphinx":
             # The executable alone, with no vosk/ beside it: PocketSphinx.
             alone = self.work / "pocketsphinx"
@@ -470,6 +536,8 @@ class Bench:
             shutil.copy2(self.binary, self.product_binary)
         else:
             self.product_binary = self.binary
+            if options.no_second_pass:
+                self.product_binary = without_second_pass(self.binary, self.work)
             if not all(self.vosk_beside.values()):
                 self.log(f"note: no {beside}/libvosk.so and model/en-us beside the binary: "
                          "the product runs PocketSphinx, measured next to the Vosk anchors")
@@ -479,6 +547,15 @@ class Bench:
             except BaseException:
                 self.close()
                 raise
+            # Bare whisper.cpp: the original's whisper/ (or the one given),
+            # also when the product measured runs without it.
+            parts = Path(options.whisper_parts or self.binary.parent / "whisper")
+            try:
+                self.whisper = BareWhisper(parts.resolve(), WHISPER_CACHE)
+            except BenchError as error:
+                self.log(f"note: {error}: no bare whisper.cpp anchor")
+        # Whether the product measured has whisper.cpp beside it: the second pass.
+        self.second_pass = (self.product_binary.parent / "whisper" / "libwhisper.so.1").exists()
         self.durations = {str(w): len(read_pcm(w)) / FRAME_BYTES / RATE for w, _ in self.samples}
         self.padded = {}
         for wav, _ in self.samples:
@@ -609,7 +686,7 @@ class Bench:
 
     def measure_sessions(self, runs):
         ours, bare, bare_files, at_last_word = [], [], [], []
-        vosk_padded, vosk_files = [], []
+        vosk_padded, vosk_files, whisper_padded, whisper_once = [], [], [], {}
         if self.vosk:
             # Where each word ends in the audio, from the bare Vosk
             # recognizer's word times: the engine measured; its texts are
@@ -656,6 +733,16 @@ class Bench:
                         del other["words"]
                         vosk_padded.append(other)
                         cpu = f"{other['cpu_s']:.2f} s (bare Vosk), {cpu} (bare PocketSphinx)"
+                    if self.whisper:
+                        # The same padded audio whole, in a process of its own,
+                        # once per file: it costs the most, and varies least.
+                        if run == 0:
+                            other = self.whisper.decode_one(self.padded[str(wav)])
+                            other.update(file=wav.name, reference=words,
+                                         audio_s=anchor["audio_s"])
+                            whisper_once[wav.name] = other
+                        whisper_padded.append({**whisper_once[wav.name], "run": run})
+                        cpu = f"{whisper_padded[-1]['cpu_s']:.2f} s (bare whisper.cpp), {cpu}"
                     self.log(f"  run {run + 1}/{runs} {wav.name}: ready "
                              f"{result['ready_ms']:.0f} ms, stop→final "
                              f"{result['stop_final_ms']:.0f} ms, tail "
@@ -689,6 +776,13 @@ class Bench:
             self.results["sessions"].update(
                 bare_vosk_padded=vosk_padded, bare_vosk_files=vosk_files,
                 bare_vosk_files_usage=usage, bare_vosk_interpreter=interpreter)
+        if self.whisper:
+            texts = self.whisper.texts([wav for wav, _ in self.samples])
+            self.results["sessions"].update(
+                bare_whisper_padded=whisper_padded,
+                bare_whisper_files=[{"file": wav.name, "reference": words, "text": text}
+                                    for (wav, words), text in zip(self.samples, texts)],
+                bare_whisper_interpreter=self.whisper.interpreter())
 
     # (8) microphones of other rates and channel counts
 
@@ -749,27 +843,80 @@ class Bench:
             # One process for every file: only the texts count here.
             decoded, _ = self.vosk.decode(list(files.values()))
             vosk_texts = {key: r["text"] for key, r in zip(files, decoded)}
+        whisper_texts = {}
+        if self.whisper:
+            whisper_texts = dict(zip(files, self.whisper.texts(list(files.values()))))
         with PrivateAudioServer() as server:
             for name in names:
-                ours, bare, vosk = [], [], []
+                ours, bare, vosk, whisper = [], [], [], []
                 for wav, words in self.samples:
                     path = files[(name, str(wav))]
                     ours.append((words, runner.session(server, path)["text"]))
                     bare.append((words, runner.bare(path)["text"]))
                     if self.vosk:
                         vosk.append((words, vosk_texts[(name, str(wav))]))
+                    if self.whisper:
+                        whisper.append((words, whisper_texts[(name, str(wav))]))
                 results.append({"condition": name, "what": mic_conditions.CONDITIONS[name][0],
                                 "ours": ours, "bare": bare, "wer": word_error_rate(ours),
                                 "bare_wer": word_error_rate(bare)})
                 if self.vosk:
                     results[-1].update(bare_vosk=vosk, bare_vosk_wer=word_error_rate(vosk))
+                if self.whisper:
+                    results[-1].update(bare_whisper=whisper,
+                                       bare_whisper_wer=word_error_rate(whisper))
                 self.log(f"  {name}: WER {results[-1]['wer']:.3f}, bare "
+                         + (f"whisper.cpp {results[-1]['bare_whisper_wer']:.3f}, bare "
+                            if self.whisper else "")
                          + (f"Vosk {results[-1]['bare_vosk_wer']:.3f}, bare PocketSphinx "
                             if self.vosk else "")
                          + f"{results[-1]['bare_wer']:.3f}")
         self.results["conditions"] = results
 
-    # (10) long session
+    # (10) room noise and no speech
+
+    def noise_file(self, kind):
+        """NOISE_SECONDS of a room's noise without speech, made by sox once
+        and kept in the conditions' cache."""
+        what, effects = NOISES[kind]
+        key = hashlib.sha1(repr((kind, effects, NOISE_SECONDS)).encode()).hexdigest()[:16]
+        out = CONDITIONS_CACHE / "noise" / f"{kind}-{key}.wav"
+        if not out.exists():
+            out.parent.mkdir(parents=True, exist_ok=True)
+            partial = out.with_suffix(".part.wav")
+            subprocess.run(["sox", "-V1", "-R", "-n", "-r", str(RATE), "-c", "1", "-b", "16",
+                            str(partial), *effects], check=True, stderr=subprocess.DEVNULL)
+            os.replace(partial, out)
+        return out
+
+    def measure_noise(self, sessions):
+        """Sessions that hear NOISE_SECONDS of noise and nobody speaking,
+        the kinds in turn, stopped once caught up: their final texts, which
+        should all be empty; the bare recognizers on the same files."""
+        runner = SessionRunner(self.product_binary, self.work)
+        kinds = list(NOISES)
+        files = {kind: self.noise_file(kind) for kind in kinds}
+        results = []
+        with PrivateAudioServer() as server:
+            for k in range(sessions):
+                kind = kinds[k % len(kinds)]
+                result = runner.session(server, files[kind])
+                results.append({"kind": kind, "text": result["text"],
+                                "partials": result["partials"],
+                                "stop_final_ms": result["stop_final_ms"]})
+                self.log(f"  {kind} {k + 1}/{sessions}: final {result['text']!r}")
+        anchors = {kind: {} for kind in kinds}
+        if self.vosk:
+            decoded, _ = self.vosk.decode([files[kind] for kind in kinds])
+            for kind, result in zip(kinds, decoded):
+                anchors[kind]["bare_vosk"] = result["text"]
+        if self.whisper:
+            for kind, text in zip(kinds, self.whisper.texts([files[kind] for kind in kinds])):
+                anchors[kind]["bare_whisper"] = text
+        self.results["noise"] = {"sessions": results, "anchors": anchors,
+                                 "kinds": {kind: NOISES[kind][0] for kind in kinds}}
+
+    # (11) long session
 
     def loop_pcm(self, seconds):
         pcm, files = b"", []
@@ -913,13 +1060,26 @@ class Bench:
             summary["wer_ratio"] = statistics.median(ours_wer) / bare_wer if bare_wer else None
             if "bare_vosk_padded" in sessions:
                 summary["vosk"] = self.summarize_vosk(sessions, runs)
+            if "bare_whisper_padded" in sessions and "bare_vosk_padded" in sessions:
+                summary["whisper"] = self.summarize_whisper(sessions, runs)
         if "input_rates" in self.results:
             summary["input_rates"] = [{k: r[k] for k in ("rate", "channels", "wer")}
                                       for r in self.results["input_rates"]]
         if "conditions" in self.results:
             summary["conditions"] = [{k: r[k] for k in ("condition", "what", "wer", "bare_wer",
-                                                        "bare_vosk_wer") if k in r}
+                                                        "bare_vosk_wer", "bare_whisper_wer")
+                                      if k in r}
                                      for r in self.results["conditions"]]
+        noise = self.results.get("noise")
+        if noise:
+            sessions = noise["sessions"]
+            summary["noise"] = {
+                "sessions": len(sessions),
+                "not_empty": sum(1 for r in sessions if words_of(r["text"])),
+                "texts": sorted({r["text"] for r in sessions if r["text"]}),
+                "anchors": noise["anchors"],
+                "kinds": noise["kinds"],
+            }
         long = self.results.get("long")
         if long:
             samples = long["samples"]
@@ -1003,6 +1163,43 @@ class Bench:
             "maxrss_mib": {"ours": spread(ours_rss), "bare_vosk": spread(vosk_rss)},
             "rss_ratio": statistics.median(ours_rss) / statistics.median(vosk_rss),
             # Python's own share of the anchor: importing vosk, loading nothing.
+            "interpreter": {"cpu_s": interpreter["cpu_s"],
+                            "maxrss_mib": interpreter["maxrss_kb"] / 1024},
+        }
+
+
+    def summarize_whisper(self, sessions, runs):
+        """The product with the second pass next to bare whisper.cpp and
+        bare Vosk: CPU against the two anchors' sum on the same padded
+        audio (each in a process of its own, whole file), memory, and word
+        errors on the same files."""
+        ours, vosk = sessions["ours"], sessions["bare_vosk_padded"]
+        whisper = sessions["bare_whisper_padded"]
+        ours_cpu = [s["cpu_s"] / s_w["audio_s"] for s, s_w in zip(ours, whisper)]
+        ratios = [s["cpu_s"] / (v["cpu_s"] + w["cpu_s"]) for s, v, w in zip(ours, vosk, whisper)]
+        ours_rss = [s["maxrss_kb"] / 1024 for s in ours]
+        words = sum(len(words_of(s["reference"])) for s in sessions["bare_whisper_files"])
+        ours_wer = [word_error_rate([(s["reference"], s["text"]) for s in ours if s["run"] == run])
+                    for run in runs]
+        interpreter = sessions["bare_whisper_interpreter"]
+        return {
+            "library": str(self.whisper.library),
+            "model": str(self.whisper.model),
+            "cpu_per_audio_s": {
+                "ours": spread(ours_cpu),
+                "bare_whisper": spread([w["cpu_s"] / w["audio_s"] for w in whisper]),
+                "bare_vosk": spread([v["cpu_s"] / v["audio_s"] for v in vosk]),
+                "anchors": spread([(v["cpu_s"] + w["cpu_s"]) / w["audio_s"]
+                                   for v, w in zip(vosk, whisper)])},
+            "cpu_ratio": statistics.median(ratios),
+            "maxrss_mib": {"ours": spread(ours_rss),
+                           "bare_whisper": spread([w["maxrss_kb"] / 1024 for w in whisper]),
+                           "bare_vosk": spread([v["maxrss_kb"] / 1024 for v in vosk])},
+            "wer": {"ours": spread(ours_wer), "words": words,
+                    "bare_whisper": word_error_rate([(b["reference"], b["text"])
+                                                     for b in sessions["bare_whisper_files"]]),
+                    "bare_vosk": word_error_rate([(b["reference"], b["text"])
+                                                  for b in sessions["bare_vosk_files"]])},
             "interpreter": {"cpu_s": interpreter["cpu_s"],
                             "maxrss_mib": interpreter["maxrss_kb"] / 1024},
         }
@@ -1258,6 +1455,119 @@ def markdown_vosk(summary, text=None):
     return markdown_with_details(rows, summary)
 
 
+def real_groups(text_summary):
+    """The real recordings' groups of the text section: the test sets
+    pooled, each test set, the dev sets pooled, each dev set."""
+    import text_quality
+    sets = [v for v in text_summary if text_quality.recorded(v)
+            and v not in text_quality.REAL_POOLS]
+    test = [v for v in sets if not v.endswith(" dev")]
+    dev = [v for v in sets if v.endswith(" dev")]
+    return ([g for g in ("real:test",) if g in text_summary] + test
+            + [g for g in ("real:dev",) if g in text_summary] + dev)
+
+
+def markdown_whisper(summary, text=None, second_pass=True):
+    """The table of the Whisper second pass: ours, bare whisper.cpp and
+    bare Vosk from the same run, and the ratio each target uses."""
+    rows = ["| measurement | ours" + ("" if second_pass else " (without the second pass)") +
+            " | bare Whisper | bare Vosk | ratio | target | met |",
+            "|---|---|---|---|---|---|---|"]
+
+    def row(name, ours, whisper, vosk, ratio, key=None, value=None):
+        target, met = verdict(key, value) if key else ("", "")
+        rows.append(f"| {name} | {ours} | {whisper} | {vosk} | {ratio} | {target} | {met} |")
+
+    def wer_row(name, group, key):
+        o, w, v = (group.get(k, {}).get("wer") for k in ("ours", "whisper", "vosk"))
+        errors = group["ours"]["counts"]
+        cell = f"{o:.3f} ({errors.get('word_errors', 0)}/{errors.get('words', 0)})"
+        if w is None or v is None:
+            row(name, cell, "—", "—", "")
+            return
+        ratio = (f"{o / w:.2f}× Whisper" if w else "—") + (f", {o / v:.2f}× Vosk" if v else "")
+        row(name, cell, f"{w:.3f}", f"{v:.3f}", ratio, key, (o, w, v))
+
+    t = text["summary"] if text else {}
+    labels = {"real:test": "real speech, test sets pooled", "real:dev": "real speech, dev sets "
+              "pooled (tuned on)"}
+    for group in real_groups(t):
+        label = labels.get(group, group + (" (dev)" if group.endswith(" dev") else ""))
+        wer_row(f"word error, {label}", t[group],
+                None if group.endswith("dev") else "whisper_real_wer")
+    if "all" in t:
+        wer_row(f"word error, synthetic {text['set']} set ({', '.join(text['voices'])})",
+                t["all"], "whisper_wer")
+    conditions = summary.get("conditions", [])
+    if conditions and all("bare_whisper_wer" in c and "bare_vosk_wer" in c for c in conditions):
+        check = TARGETS["whisper_wer"][1]
+        missed = [c for c in conditions
+                  if not check((c["wer"], c["bare_whisper_wer"], c["bare_vosk_wer"]))]
+        row("word error, each microphone condition (table below)",
+            f"{len(conditions) - len(missed)} of {len(conditions)} meet it" +
+            (f"; not: {', '.join(c['condition'] for c in missed)}" if missed else ""), "", "", "",
+            "whisper_wer", (0, 0, 1) if not missed else (1, 0, 0))
+    if "all" in t:
+        o, w, v = (t["all"].get(k, {}) for k in ("ours", "whisper", "vosk"))
+        row("formatted error / word error, synthetic set",
+            f"{o['fer']:.3f} / {o['wer']:.3f}",
+            f"{w['fer']:.3f} / {w['wer']:.3f}" if w else "—",
+            f"{v['fer']:.3f} / {v['wer']:.3f}" if v else "—",
+            f"{o['fer'] / o['wer']:.2f}× WER" if o["wer"] else "")
+        row("spoken commands → marks (synthetic set); words wrongly marked",
+            f"{o['counts'].get('commands_converted', 0)}/{o['commands']} "
+            f"({(o['commands_converted'] or 0):.0%}); {o['wrongly_marked']}",
+            f"{w['counts'].get('commands_converted', 0)}/{w['commands']}; {w['wrongly_marked']}"
+            if w else "—", "", "", "whisper_commands",
+            (o["commands_converted"] or 0, o["wrongly_marked"]))
+    if "stop_last_word" in summary:
+        early = summary["stop_last_word"]
+        row("`stop` as the last word ends, to `final`",
+            fmt(early["stop_final_ms"], 0, " ms") + f", p90 {early['p90_ms']:.0f} ms" +
+            (f", {early['grace_expired']} past the grace" if early["grace_expired"] else ""),
+            "", "", "", "whisper_stop_last_word",
+            (early["stop_final_ms"]["median"], early["p90_ms"]))
+        e = summary["emission"]
+        if e["median_ms"] is not None:
+            row("word emission latency (word's end to first partial holding it)",
+                f"median {e['median_ms']:.0f} ms, p90 {e['p90_ms']:.0f} ms, {e['words']} words",
+                "", "", "", "vosk_emission", (e["median_ms"], e["p90_ms"]))
+    if "noise" in summary:
+        n = summary["noise"]
+        anchors = n["anchors"]
+
+        def said(system):
+            texts = [f"{kind}: {a[system]!r}" for kind, a in anchors.items() if system in a]
+            return "; ".join(texts) if texts else "—"
+
+        row(f"{NOISE_SECONDS} s of room noise, nobody speaking: finals not empty",
+            f"{n['not_empty']} of {n['sessions']}" +
+            (f" ({'; '.join(repr(x) for x in n['texts'][:3])})" if n["texts"] else ""),
+            said("bare_whisper"), said("bare_vosk"), "", "whisper_noise", n["not_empty"])
+    w = summary.get("whisper")
+    if w:
+        c, m = w["cpu_per_audio_s"], w["maxrss_mib"]
+        row("CPU s per audio s (whole process; anchors: each in its own process, file whole)",
+            fmt(c["ours"], 3), fmt(c["bare_whisper"], 3), fmt(c["bare_vosk"], 3),
+            f"{w['cpu_ratio']:.2f}× (Vosk + Whisper: {fmt(c['anchors'], 3)})",
+            "whisper_cpu_ratio", w["cpu_ratio"])
+        row("peak RSS (MiB; the target on the highest)", fmt(m["ours"], 1),
+            fmt(m["bare_whisper"], 1), fmt(m["bare_vosk"], 1), "", "whisper_rss_mib",
+            m["ours"]["max"])
+        i = w["interpreter"]
+        row("bare Whisper's Python alone (numpy, libwhisper loaded, no model)", "",
+            f"{i['maxrss_mib']:.1f} MiB, {i['cpu_s']:.2f} CPU s", "", "")
+        o = w["wer"]
+        row(f"word error, LibriVox, `stop` 1 s after the speech ({o['words']} words)",
+            fmt(o["ours"], 3), f"{o['bare_whisper']:.3f}", f"{o['bare_vosk']:.3f}", "")
+    if "ready_ms" in summary:
+        row("spawn to `ready`", fmt(summary["ready_ms"]["ours"], 0, " ms"), "", "", "",
+            "ready_ms", summary["ready_ms"]["ours"]["median"])
+        row("`stop` 1 s after the speech, to `final`",
+            fmt(summary["stop_final_ms"]["ours"], 0, " ms"), "", "", "")
+    return "\n".join(rows)
+
+
 def markdown_input_rates(summary):
     if "input_rates" not in summary:
         return []
@@ -1275,6 +1585,16 @@ def markdown_conditions(summary):
         return []
     lines = ["", "Word error rate by what the microphone hears (the LibriVox recordings, "
              "made by bench/mic_conditions.py):", ""]
+    if all("bare_whisper_wer" in r and "bare_vosk_wer" in r for r in summary["conditions"]):
+        lines += ["| condition | ours | bare Whisper | bare Vosk | bare PocketSphinx | "
+                  "ours/bare Whisper | target | met |", "|---|---|---|---|---|---|---|---|"]
+        for r in summary["conditions"]:
+            w, v = r["bare_whisper_wer"], r["bare_vosk_wer"]
+            ratio = f"{r['wer'] / w:.2f}×" if w else ""
+            target, met = verdict("whisper_wer", (r["wer"], w, v))
+            lines.append(f"| {r['condition']}: {r['what']} | {r['wer']:.3f} | {w:.3f} | "
+                         f"{v:.3f} | {r['bare_wer']:.3f} | {ratio} | {target} | {met} |")
+        return lines
     if all("bare_vosk_wer" in r for r in summary["conditions"]):
         lines += ["| condition | ours | bare Vosk | bare PocketSphinx | ours/bare Vosk | target "
                   "| met |", "|---|---|---|---|---|---|---|"]
@@ -1295,6 +1615,48 @@ def markdown_conditions(summary):
     return lines
 
 
+def self_test():
+    """The second pass's verdicts, the order of the real sets' rows, the
+    copy without whisper.cpp and bare whisper.cpp's cache key: no product,
+    no timing."""
+    real, synthetic = TARGETS["whisper_real_wer"][1], TARGETS["whisper_wer"][1]
+    # (ours, bare Whisper, bare Vosk): 10 % over Whisper is relative, and
+    # the synthetic and noisy sets must beat Vosk outright.
+    for value, want_real, want_synthetic in [
+            ((0.11, 0.10, 0.20), True, True), ((0.111, 0.10, 0.20), False, False),
+            ((0.10, 0.10, 0.16), False, True), ((0.10, 0.10, 0.10), False, False),
+            ((0.0, 0.0, 0.0), True, False)]:
+        assert real(value) == want_real and synthetic(value) == want_synthetic, value
+    assert TARGETS["whisper_stop_last_word"][1]((799, 1499))
+    assert not TARGETS["whisper_stop_last_word"][1]((700, 1500))
+    assert TARGETS["whisper_commands"][1]((0.9, 0)) and not TARGETS["whisper_commands"][1]((1.0, 1))
+    groups = {"slt": 0, "all": 0, "kind:marks": 0, "librivox": 0, "sonnets test": 0,
+              "sonnets dev": 0, "cards dev": 0, "real:test": 0, "real:dev": 0}
+    assert real_groups(groups) == ["real:test", "librivox", "sonnets test", "real:dev",
+                                   "sonnets dev", "cards dev"], real_groups(groups)
+    with tempfile.TemporaryDirectory() as work:
+        work = Path(work)
+        (work / "build" / "vosk").mkdir(parents=True)
+        (work / "build" / "whisper").mkdir()
+        binary = work / "build" / "quorvane-dictation"
+        binary.write_text("#!/bin/sh\n")
+        copy = without_second_pass(binary, work)
+        assert sorted(p.name for p in copy.parent.iterdir()) == ["quorvane-dictation", "vosk"]
+        assert (copy.parent / "vosk").resolve() == (work / "build" / "vosk").resolve()
+        parts = work / "build" / "whisper"
+        (parts / "model").mkdir()
+        (parts / "libwhisper.so.1").write_bytes(b"lib")
+        (parts / "model" / "ggml-base.bin").write_bytes(b"lmgg")
+        whisper = BareWhisper(parts, work / "cache")
+        a, b = work / "a.wav", work / "b.wav"
+        write_wav(a, silence(0.1))
+        write_wav(b, silence(0.2))
+        whisper._keep(a, "kept")
+        assert whisper._kept(a) == "kept" and whisper._kept(b) is None
+        (parts / "model" / "ggml-base.bin").write_bytes(b"lmgg, another model")
+        assert BareWhisper(parts, work / "cache")._kept(a) is None
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--binary", default="build/quorvane-dictation",
@@ -1304,7 +1666,8 @@ def main():
                         help="fewer repetitions and a 1-minute long session")
     parser.add_argument("--long-seconds", type=float,
                         help="length of the long session (default 300; 60 with --quick; 0 skips it)")
-    parser.add_argument("--only", choices=["status", "sessions", "rates", "conditions", "long", "text"], action="append",
+    parser.add_argument("--only", choices=["status", "sessions", "rates", "conditions", "noise",
+                                           "long", "text"], action="append",
                         help="run only these measurements (may repeat)")
     parser.add_argument("--text-set", default="test", choices=["dev", "test"],
                         help="the dictation sentences of the text-quality section "
@@ -1320,13 +1683,41 @@ def main():
     parser.add_argument("--vosk-venv", default=str(VOSK_VENV),
                         help=f"the virtual environment of PyPI's vosk {VOSK_VERSION}, made "
                         "when missing (default: %(default)s)")
+    parser.add_argument("--whisper-parts",
+                        help="the libwhisper.so.1 and model/ggml-*.bin of bare whisper.cpp "
+                        "(default: whisper/ beside the binary, the product's own)")
+    parser.add_argument("--no-second-pass", action="store_true",
+                        help="measure a copy of the binary with only vosk/ beside it, no "
+                        "whisper.cpp: Vosk's words alone, next to the same anchors")
+    parser.add_argument("--real", choices=["test", "all"],
+                        help="the real recordings of the text section (bench/real_speech.py): "
+                        "the test sets, or all with the dev sets (default: all; test with "
+                        "--quick)")
+    parser.add_argument("--noise-sessions", type=int,
+                        help=f"sessions of {NOISE_SECONDS} s of room noise (default 6; 2 with "
+                        "--quick)")
     parser.add_argument("--json", help="where to write the figures (default: under /tmp)")
+    parser.add_argument("--rescore", metavar="JSON",
+                        help="no run: an earlier run's tables, computed again from its JSON")
+    parser.add_argument("--check", action="store_true",
+                        help="the benchmark's own checks only (no product, no timing)")
     options = parser.parse_args()
+    if options.check:
+        self_test()
+        print("bench: self-test passed")
+        return
+    if options.rescore:
+        report = rescore(options.rescore, options)
+        if options.json:
+            Path(options.json).write_text(json.dumps(report, indent=1))
+            print(f"JSON: {options.json}")
+        return
     runs = options.runs or (2 if options.quick else 5)
     long_seconds = options.long_seconds
     if long_seconds is None:
         long_seconds = 60.0 if options.quick else 300.0
-    only = set(options.only or ["status", "sessions", "rates", "conditions", "long", "text"])
+    only = set(options.only or ["status", "sessions", "rates", "conditions", "noise", "long",
+                                "text"])
     if long_seconds <= 0:
         only.discard("long")
     json_path = Path(options.json or time.strftime("/tmp/quorvane-bench-%Y%m%d-%H%M%S.json"))
@@ -1343,19 +1734,28 @@ def main():
             bench.log(f"sessions: {runs} × {len(bench.samples)} recordings, each with the bare "
                       "recognizer" + ("s" if bench.vosk else ""))
             bench.measure_sessions(runs)
-        if "rates" in only:
+        if "rates" in only and not (options.quick and not options.only):
             bench.log("input rates: " + ", ".join(f"{r / 1000:g}" for r in INPUT_RATES) + " kHz")
             bench.measure_input_rates(options.quick)
         if "conditions" in only:
             bench.log("microphone conditions")
             bench.measure_conditions(options.quick)
+        if "noise" in only and bench.vosk:
+            sessions = options.noise_sessions or (2 if options.quick else 6)
+            bench.log(f"room noise: {sessions} sessions of {NOISE_SECONDS} s, nobody speaking")
+            bench.measure_noise(sessions)
         if "long" in only:
             bench.log(f"long session: {long_seconds:g} s")
             bench.measure_long(long_seconds)
         if "text" in only:
             import text_quality
+            real = None
+            if bench.vosk:
+                real = text_quality.real_recordings(
+                    options.real or ("test" if options.quick else "all"), bench.log)
             text = text_quality.measure(bench.product_binary, options.text_set,
-                                        quick=options.quick, log=bench.log, vosk=bench.vosk)
+                                        quick=options.quick, log=bench.log, vosk=bench.vosk,
+                                        whisper=bench.whisper, real=real)
     finally:
         bench.close()
     summary = bench.summarize()
@@ -1367,6 +1767,11 @@ def main():
         "vosk_beside_binary": bench.vosk_beside,
         "bare_vosk": ({"pypi_version": bench.vosk.version, "model": str(bench.vosk.model),
                        "venv": str(bench.vosk.venv)} if bench.vosk else None),
+        "bare_whisper": ({"library": str(bench.whisper.library.resolve()),
+                          "model": str(bench.whisper.model.resolve())}
+                         if bench.whisper else None),
+        # Whether the product measured had whisper.cpp beside it.
+        "second_pass": bench.second_pass,
         "runs": runs,
         "machine": machine(),
         "command": " ".join(["scripts/bench", *sys.argv[1:]]),
@@ -1376,11 +1781,29 @@ def main():
     if text:
         report["text_quality"] = text
     json_path.write_text(json.dumps(report, indent=1))
+    print_tables(report, options, os.getloadavg())
+    print(f"JSON: {json_path}")
+
+
+def print_tables(report, options, load_at_end):
+    summary, text = report["summary"], report.get("text_quality")
+    whisper, vosk = report.get("bare_whisper"), report.get("bare_vosk")
     m = report["machine"]
     if summary or text:
-        if bench.vosk:
+        if whisper and vosk:
+            print(("The product with the Whisper second pass" if report["second_pass"] else
+                   "The product without the Whisper second pass (only vosk/ beside a copy)") +
+                  f" next to bare whisper.cpp ({Path(whisper['library']).name}, "
+                  f"{Path(whisper['model']).name}, the whole file, the full 30 s window, "
+                  "greedy) and the bare Vosk recognizer, from this run. Real speech: test sets "
+                  "LibriVox, sonnets 2-3 and the telephone conversation; dev sets (for "
+                  "tuning, left out with --quick) sonnet 1, cards and goforward.")
+            print()
+            print(markdown_whisper(summary, text, report["second_pass"]))
+            print()
+        if vosk:
             print(f"The product's Vosk engine next to the bare Vosk recognizer (PyPI vosk "
-                  f"{bench.vosk.version}, {bench.vosk.model}) and bare PocketSphinx.")
+                  f"{vosk['pypi_version']}, {vosk['model']}) and bare PocketSphinx.")
             print()
             print(markdown_vosk(summary, text))
         else:
@@ -1390,12 +1813,37 @@ def main():
         import text_quality
         print(text_quality.markdown(text["summary"], text["set"], text["voices"]))
         print()
-    load = os.getloadavg()
     print(f"{m['nproc']} cores, {m['cpu']}, Debian {m['debian']}; load average "
-          f"{m['load_average'][0]:.1f} at the start, {load[0]:.1f} at the end; {runs} runs; "
-          f"`{report['command']}`")
-    print(f"JSON: {json_path}")
+          f"{m['load_average'][0]:.1f} at the start, {load_at_end[0]:.1f} at the end; "
+          f"{report['runs']} runs; `{report['command']}`")
 
+
+def rescore(path, options):
+    """An earlier run's tables, its figures computed again from its raw
+    results and texts with the current metrics."""
+    import text_quality
+    from types import SimpleNamespace
+    report = json.loads(Path(path).read_text())
+    for condition in report["raw"].get("conditions", []):
+        for key, wer in (("ours", "wer"), ("bare", "bare_wer"), ("bare_vosk", "bare_vosk_wer"),
+                         ("bare_whisper", "bare_whisper_wer")):
+            if key in condition:
+                condition[wer] = word_error_rate(condition[key])
+    bench = Bench.__new__(Bench)
+    bench.results = report["raw"]
+    vosk, whisper = report.get("bare_vosk"), report.get("bare_whisper")
+    bench.vosk = SimpleNamespace(version=vosk["pypi_version"], model=vosk["model"]) if vosk else None
+    bench.whisper = (SimpleNamespace(library=Path(whisper["library"]), model=Path(whisper["model"]))
+                     if whisper else None)
+    Product.engine_log = report["summary"].get("engine_log", Product.engine_log)
+    report["summary"] = bench.summarize()
+    if "text_quality" in report:
+        with tempfile.NamedTemporaryFile("w", suffix=".json") as kept:
+            json.dump(report["text_quality"], kept)
+            kept.flush()
+            report["text_quality"] = text_quality.rescore(kept.name)
+    print_tables(report, options, report["machine"]["load_average"])
+    return report
 
 if __name__ == "__main__":
     import text_quality  # noqa: E402

@@ -12,9 +12,14 @@ bare recognizer, and the figures made of their runs.
   BareVosk         the bare Vosk recognizer (PyPI's vosk, pinned, in a
                    virtual environment made on first use) on WAV files:
                    texts, word times, CPU and peak RSS of its process
+  BareWhisper      bare whisper.cpp (bench/whisper_decode.py, Debian's
+                   Python and numpy) on WAV files, the library and model
+                   file the program loads: texts (kept in a cache), CPU and
+                   peak RSS of its process
   audio            16 kHz mono WAV files, silence
 
-Imports nothing of the benchmark's other modules.
+Imports nothing of the benchmark's other modules but text_metrics (pure
+functions over texts).
 """
 
 import hashlib
@@ -34,6 +39,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "support"))
 
+import text_metrics as tm  # noqa: E402
 from private_audio_server import (  # noqa: E402
     CHUNK_SECONDS,
     FRAME_BYTES,
@@ -56,6 +62,10 @@ TRAIL_PAD = STOP_AFTER_SPEECH
 VOSK_VERSION = "0.3.45"
 VOSK_VENV = Path(tempfile.gettempdir()) / "quorvane-bench-vosk-venv"
 VOSK_DECODE = ROOT / "bench" / "vosk_decode.py"
+
+# Bare whisper.cpp runs on Debian's Python, which has numpy.
+WHISPER_DECODE = ROOT / "bench" / "whisper_decode.py"
+DEBIAN_PYTHON = "/usr/bin/python3"
 
 
 class BenchError(RuntimeError):
@@ -88,8 +98,10 @@ def percentile(values, share):
 
 def words_of(text):
     """The words alone: the product writes capitals and marks, the bare
-    recognizer does not."""
-    return [word for word in (w.strip(".,?!:;") for w in text.lower().split()) if word]
+    recognizer does not; Whisper also joins words with hyphens
+    ("ill-disposed") and writes titles short ("Mr.")."""
+    words = (w.strip(".,?!:;\"") for w in text.lower().replace("-", " ").split())
+    return [x for w in words if w for x in tm.ABBREVIATIONS.get(w, [w])]
 
 
 def edit_distance(reference, hypothesis):
@@ -268,37 +280,36 @@ class Product:
             wait_with_usage(self.process)
 
 
-def busiest_thread(pid):
-    """(state, CPU ticks) of the process's thread that has used the most
-    CPU: the decoder."""
-    best = ("S", -1)
+def thread_states(pid):
+    """[(state, CPU ticks)] of the process's threads."""
+    threads = []
     for stat in Path(f"/proc/{pid}/task").glob("*/stat"):
         try:
             fields = stat.read_text().rpartition(")")[2].split()
         except OSError:
             continue
-        ticks = int(fields[11]) + int(fields[12])  # utime, stime
-        if ticks > best[1]:
-            best = (fields[0], ticks)
-    return best
+        threads.append((fields[0], int(fields[11]) + int(fields[12])))  # utime, stime
+    return threads
 
 
 def wait_until_idle(pid, window=0.4, samples=8, longest=60.0):
-    """Waits until the decoder thread has caught up with the audio: neither
-    running nor waiting to run in any of `samples` looks over `window`
-    seconds, and at most one clock tick of CPU spent. On a busy machine it
-    falls behind, and "stop" (which waits 3 s at most for the last result)
-    would cut the text short: a matter of speed, which bench.py measures,
-    not of text. False if it never caught up."""
+    """Waits until the process has caught up with the audio: none of its
+    threads (the decoder, a second pass's worker and its helpers) running
+    or waiting to run in any of `samples` looks over `window` seconds, and
+    at most two clock ticks of CPU spent by all of them. On a busy machine
+    it falls behind, and "stop" (which waits a few seconds at most for the
+    last result) would cut the text short: a matter of speed, which bench.py
+    measures, not of text. False if it never caught up."""
     deadline = now() + longest
     while now() < deadline:
-        state, before = busiest_thread(pid)
-        idle = state != "R"
+        threads = thread_states(pid)
+        before = sum(ticks for _, ticks in threads)
+        idle = all(state != "R" for state, _ in threads)
         for _ in range(samples):
             time.sleep(window / samples)
-            state, after = busiest_thread(pid)
-            idle = idle and state != "R"
-        if idle and after - before <= 1:
+            threads = thread_states(pid)
+            idle = idle and all(state != "R" for state, _ in threads)
+        if idle and sum(ticks for _, ticks in threads) - before <= 2:
             return True
     return False
 
@@ -472,3 +483,116 @@ class BareVosk:
             results.append(result)
         return results, {"cpu_s": cpu_seconds(usage), "maxrss_kb": usage.ru_maxrss,
                          "wall_s": wall}
+
+
+class BareWhisper:
+    """Bare whisper.cpp: bench/whisper_decode.py on whole files with the
+    library and model file given (the program's own: whisper/ beside it),
+    whisper.cpp's defaults, greedy, the full 30 s window. It is
+    deterministic: the texts are kept in the cache, keyed by the audio,
+    the library and the model; CPU and memory are measured on each run."""
+
+    def __init__(self, parts, cache=None):
+        self.parts = Path(parts)
+        self.library = self.parts / "libwhisper.so.1"
+        models = sorted((self.parts / "model").glob("ggml-*.bin"))
+        if not self.library.exists() or not models:
+            raise BenchError(f"no libwhisper.so.1 and model/ggml-*.bin in {self.parts}; "
+                             "see --whisper-parts")
+        self.model = models[0]
+        self.cache = Path(cache) if cache else None
+        if not Path(DEBIAN_PYTHON).exists():
+            raise BenchError(f"no {DEBIAN_PYTHON} (Debian's python3 and python3-numpy)")
+        self.key = hashlib.sha1()
+        for path in (self.library.resolve(), self.model.resolve(), WHISPER_DECODE):
+            stat = path.stat()
+            self.key.update(f"{path}|{stat.st_size}|{stat.st_mtime_ns}".encode())
+
+    def command(self, wavs):
+        return [DEBIAN_PYTHON, str(WHISPER_DECODE), "--library", str(self.library),
+                str(self.model), *map(str, wavs)]
+
+    def decode(self, wavs):
+        """One process over the files, the model loaded once: ([{"file",
+        "text"}], {"cpu_s", "maxrss_kb", "wall_s"} of the process)."""
+        started = now()
+        process = subprocess.Popen(self.command(wavs), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        errors = []
+        reader = threading.Thread(target=lambda: errors.append(process.stderr.read()),
+                                  daemon=True)
+        reader.start()
+        out = process.stdout.read()
+        code, usage = wait_with_usage(process)
+        reader.join(5)
+        wall = now() - started
+        if code != 0:
+            detail = b"".join(errors).decode(errors="replace")[-400:]
+            raise BenchError(f"bare whisper.cpp failed with {code}: {detail}")
+        results = [json.loads(line) for line in out.decode().splitlines()]
+        if len(results) != len(wavs):
+            raise BenchError(f"bare whisper.cpp gave {len(results)} texts for {len(wavs)} files")
+        if self.cache:
+            for wav, result in zip(wavs, results):
+                self._keep(wav, result["text"])
+        return results, {"cpu_s": cpu_seconds(usage), "maxrss_kb": usage.ru_maxrss,
+                         "wall_s": wall}
+
+    def decode_one(self, wav):
+        """A process of its own for one file: its text with the process's
+        CPU, peak RSS and wall clock time."""
+        results, usage = self.decode([wav])
+        return {**results[0], **usage}
+
+    def texts(self, wavs):
+        """The text of each file, from the cache where it has it, the rest
+        in one process."""
+        found = {str(w): self._kept(w) for w in wavs}
+        missing = [w for w in wavs if found[str(w)] is None]
+        if missing:
+            results, _ = self.decode(missing)
+            for wav, result in zip(missing, results):
+                found[str(wav)] = result["text"]
+        return [found[str(w)] for w in wavs]
+
+    def interpreter(self):
+        """The process's share that is Python's: numpy imported and the
+        library loaded, no model."""
+        code = ("import ctypes, sys, numpy; ctypes.CDLL(sys.argv[1])")
+        process = subprocess.Popen([DEBIAN_PYTHON, "-c", code, str(self.library)],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        _, usage = wait_with_usage(process)
+        return {"cpu_s": cpu_seconds(usage), "maxrss_kb": usage.ru_maxrss}
+
+    def _path(self, wav):
+        key = self.key.copy()
+        key.update(Path(wav).read_bytes())
+        return self.cache / f"whisper-{key.hexdigest()}.txt"
+
+    def _kept(self, wav):
+        if not self.cache:
+            return None
+        path = self._path(wav)
+        return path.read_text() if path.exists() else None
+
+    def _keep(self, wav, text):
+        self.cache.mkdir(parents=True, exist_ok=True)
+        path = self._path(wav)
+        partial = path.with_suffix(f".{threading.get_ident()}.part")
+        partial.write_text(text)
+        os.replace(partial, path)
+
+
+def without_second_pass(binary, work):
+    """A copy of the program with only vosk/ beside it (a link to the
+    original's): no whisper.cpp, so Vosk's words alone."""
+    binary = Path(binary)
+    alone = Path(work) / "no-second-pass"
+    alone.mkdir(exist_ok=True)
+    copy = alone / binary.name
+    shutil.copy2(binary, copy)
+    vosk = binary.parent / "vosk"
+    if vosk.exists():
+        (alone / "vosk").symlink_to(vosk.resolve())
+    return copy

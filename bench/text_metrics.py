@@ -29,6 +29,10 @@ COMMANDS = {
     ("new", "line"): "\n", ("new", "paragraph"): "\n\n",
 }
 
+# Titles a writer abbreviates that a speaker says whole: Whisper writes "Mr.",
+# the transcripts "mister".
+ABBREVIATIONS = {"mr": ["mister"], "mrs": ["missus"], "dr": ["doctor"]}
+
 _TOKEN = re.compile(
     r"\n\s*\n\s*|\n"  # a paragraph break (blank line) or a line feed
     r"|\d+(?:[.,:]\d+)*(?:%|st|nd|rd|th)?"  # 23, 1,200, 3.5, 3:30, 50%, 21st
@@ -206,7 +210,8 @@ def read_out(text_tokens, said, max_choices=512):
     """[(token, words)] for the non-mark tokens: each word lower-cased, each
     number replaced by the reading that makes the whole closest to the word
     list `said`."""
-    parts = [(t, [t.lower()]) for t in text_tokens if not is_mark(t)]
+    parts = [(t, ABBREVIATIONS.get(t.lower(), [t.lower()])) for t in text_tokens
+             if not is_mark(t)]
     numbers = [k for k, (t, _) in enumerate(parts) if is_number(t)]
     if not numbers:
         return parts
@@ -279,6 +284,9 @@ def self_test():
     said = "we sold one hundred and five tickets in nineteen eighty four".split()
     parts = read_out(tokens("We sold 105 tickets in 1984."), said)
     assert flatten(parts) == said, parts
+    said = "and mister john dashwood said".split()
+    assert flatten(read_out(tokens("And Mr. John Dashwood said"), said)) == said
+    assert flatten(read_out(tokens("Mrs. Dr. Drake"), [])) == ["missus", "doctor", "drake"]
     assert drop_commands("a comma b full stop c new line".split()) == ["a", "b", "c"]
     assert command_spans("x question mark y".split()) == [(1, 3, "?")]
     ref, hyp = "a b c d".split(), "a x c e d".split()

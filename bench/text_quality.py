@@ -7,13 +7,16 @@ real silence, and plays each one into a private PulseAudio server at
 real-time pace, one `listen` session per sentence, as a host would use the
 product. The bare recognizer (`pocketsphinx_continuous -infile`, same
 model) decodes the same audio in the same run; with --vosk-model, so does
-the bare Vosk recognizer (PyPI's vosk, bench/vosk_decode.py). The LibriVox
-recordings of pocketsphinx-testdata are measured the same way, on words and
-capitals only.
+the bare Vosk recognizer (PyPI's vosk, bench/vosk_decode.py), and with
+--whisper-parts bare whisper.cpp (bench/whisper_decode.py, each file whole).
+The LibriVox recordings of pocketsphinx-testdata are measured the same way,
+on words and capitals only; with --real, every set of real recordings of
+bench/real_speech.py (its dev sets and its test sets, pooled apart).
 
     python3 bench/text_quality.py --set dev --binary build/quorvane-dictation
     python3 bench/text_quality.py --set test --voices slt,klatt --json out.json
     python3 bench/text_quality.py --set test --vosk-model build/vosk/model/en-us
+    python3 bench/text_quality.py --set test --whisper-parts build/whisper --real
     python3 bench/text_quality.py --check          # the corpus is consistent
 
 What it reports, per voice and over all voices (ours next to bare):
@@ -84,11 +87,21 @@ DEFAULT_VOICES = ["slt", "awb", "klatt"]
 QUICK_VOICES = ["slt", "klatt"]
 
 TARGET_FER_RATIO = 1.2
+# Bare whisper.cpp's texts, kept by audio, library and model.
+WHISPER_CACHE = Path(tempfile.gettempdir()) / "quorvane-whisper-texts"
+# The pooled groups of the real recordings, by their role.
+REAL_POOLS = ("real:test", "real:dev")
 TARGET_COMMANDS = 0.9
 
 
 class TextBenchError(RuntimeError):
     pass
+
+
+def recorded(voice):
+    """Whether a task or a summary's group is of recorded speech (a set of
+    real recordings, or their pool), not of the TTS voices."""
+    return voice not in VOICES and voice != "all" and not voice.startswith("kind:")
 
 
 # The corpus
@@ -373,12 +386,22 @@ class Voices:
 
 @dataclass
 class Task:
-    voice: str  # "librivox" for the recordings
+    voice: str  # for the recordings, their set: "librivox", "sonnets", ...
     item: Item
     wav: Path
     ours: dict = None
     bare: dict = None
     vosk: dict = None  # the bare Vosk recognizer, when measured
+    whisper: dict = None  # bare whisper.cpp, when measured
+    role: str = None  # a recording's: "dev" or "test"
+
+
+def recording_item(recording):
+    """The Item of a real recording (bench/real_speech.py): its words are
+    the reference's, lower case, marks dropped."""
+    import real_speech
+    spoken = " ".join(real_speech.spoken_words(recording.reference))
+    return parse_item([recording.id, "recording", spoken, recording.reference], recording.wav)
 
 
 class Runner(harness.SessionRunner):
@@ -452,9 +475,11 @@ class Runner(harness.SessionRunner):
 def summarize(tasks):
     groups = {}
     for task in tasks:
-        voice_keys = [task.voice] + (["all", f"kind:{task.item.kind}"]
-                                     if task.voice != "librivox" else [])
-        for system in ("ours", "bare", "vosk"):
+        if recorded(task.voice):
+            voice_keys = [task.voice] + ([f"real:{task.role}"] if task.role else [])
+        else:
+            voice_keys = [task.voice, "all", f"kind:{task.item.kind}"]
+        for system in ("ours", "bare", "vosk", "whisper"):
             result = getattr(task, system)
             if result is None:
                 continue
@@ -470,7 +495,7 @@ def summarize(tasks):
             for voice in voice_keys:
                 group = groups.setdefault(voice, {}).setdefault(system, {})
                 add_counts(group.setdefault("counts", {}), counts)
-                if not task.item.commands and task.voice != "librivox":
+                if not task.item.commands and not recorded(task.voice):
                     add_counts(group.setdefault("plain", {}), counts)
     summary = {}
     for voice, systems in groups.items():
@@ -532,8 +557,8 @@ def markdown(summary, set_name, voices):
                     if o["commands"] else "—")
         meant = (f"{o['kept_as_words']}/{o['meant_as_words']}, {o['wrongly_marked']} / "
                  f"{b['kept_as_words']}/{b['meant_as_words']}" if o["meant_as_words"] else "—")
-        fer = "—" if voice == "librivox" else f"{num(o['fer'])} / {num(b['fer'])}"
-        ratio_ = "—" if voice == "librivox" else num(o.get("fer_over_wer"), 2)
+        fer = "—" if recorded(voice) else f"{num(o['fer'])} / {num(b['fer'])}"
+        ratio_ = "—" if recorded(voice) else num(o.get("fer_over_wer"), 2)
         name = f"**{voice}**" if voice == "all" else voice
         lines.append(f"| {name} | {num(o['wer'])} / {num(b['wer'])} | "
                      f"{num(o['plain_wer'])} / {num(b['plain_wer'])} | "
@@ -561,11 +586,31 @@ def markdown(summary, set_name, voices):
         lines.append("The bare Vosk recognizer on the same audio: WER " + ", ".join(
             f"{voice} {num(summary[voice]['vosk']['wer'])}" for voice in [*voices, "all", "librivox"]
             if voice in summary and "vosk" in summary[voice]) + ".")
-    failed = sum(summary[v]["ours"]["counts"].get("failed", 0) for v in ("all", "librivox")
-                 if v in summary)
+    if "whisper" in summary["all"]:
+        lines.append("Bare whisper.cpp on the same audio, each file whole: WER " + ", ".join(
+            f"{voice} {num(summary[voice]['whisper']['wer'])}"
+            for voice in [*voices, "all", "librivox"]
+            if voice in summary and "whisper" in summary[voice])
+            + f"; FER all {num(summary['all']['whisper']['fer'])}.")
+    real = [v for v in summary if recorded(v) and v != "librivox"]
+    if real:
+        lines += ["", "Real recordings (bench/real_speech.py): word error rate, ours / bare "
+                  "whisper.cpp / bare Vosk / bare PocketSphinx.", "",
+                  "| set | words | ours | bare Whisper | bare Vosk | bare PocketSphinx |",
+                  "|---|---|---|---|---|---|"]
+        for voice in ["librivox", *sorted(real)]:
+            if voice not in summary:
+                continue
+            group = summary[voice]
+            cells = [num(group[k]["wer"]) if k in group else "—"
+                     for k in ("ours", "whisper", "vosk", "bare")]
+            lines.append(f"| {voice} | {group['ours']['counts'].get('words', 0)} | "
+                         + " | ".join(cells) + " |")
+    pools = ("all", *REAL_POOLS) if any(p in summary for p in REAL_POOLS) else ("all", "librivox")
+    failed = sum(summary[v]["ours"]["counts"].get("failed", 0) for v in pools if v in summary)
     if failed:
         lines.append(f"**{failed} sessions failed** (an empty text each; see the JSON).")
-    lost = sum(summary[v]["ours"]["counts"].get("speech_lost", 0) for v in ("all", "librivox")
+    lost = sum(summary[v]["ours"]["counts"].get("speech_lost", 0) for v in pools
                if v in summary)
     if lost:
         lines.append(f"**{lost} sessions lost speech** in the audio server three times running "
@@ -574,6 +619,13 @@ def markdown(summary, set_name, voices):
     for target, measured, met in targets(summary, set_name):
         lines.append(f"| {target} | {measured} | {'yes' if met else '**no**'} |")
     return "\n".join(lines)
+
+
+def bare_whisper(whisper, tasks):
+    """Bare whisper.cpp on each task's file whole (a harness.BareWhisper):
+    its texts, from its cache where it has them."""
+    for task, text in zip(tasks, whisper.texts([t.wav for t in tasks])):
+        task.whisper = {"text": text}
 
 
 def bare_vosk(vosk, tasks, work):
@@ -593,19 +645,26 @@ def bare_vosk(vosk, tasks, work):
         path.unlink()
 
 
-def build_tasks(items, voices_, speaker, librivox):
+def build_tasks(items, voices_, speaker, librivox, real=()):
     tasks = [Task(v, item, speaker.speak(v, item)) for v in voices_ for item in items]
     # Interleaved, so a run cut short still covers every voice.
     tasks.sort(key=lambda t: (items.index(t.item), voices_.index(t.voice)))
     tasks += [Task("librivox", item, item.wav) for item in librivox]
+    # A set of recordings is its own group, by role where the set has both.
+    tasks += [Task(r.set if r.set == "librivox" else f"{r.set} {r.role}", recording_item(r),
+                   r.wav, role=r.role) for r in real]
     return tasks
 
 
 def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=True,
-            cache=None, only=None, log=lambda text: None, bare_cache=True, vosk=None):
+            cache=None, only=None, log=lambda text: None, bare_cache=True, vosk=None,
+            whisper=None, real=None):
     """Runs the section; returns the report (summary, every text). With
     `vosk` (a harness.BareVosk), the bare Vosk recognizer decodes the same
-    audio as the bare PocketSphinx one, after the sessions."""
+    audio as the bare PocketSphinx one, after the sessions; with `whisper`
+    (a harness.BareWhisper), bare whisper.cpp too. `real`: recordings of
+    bench/real_speech.py, measured in place of the LibriVox ones (which
+    are among them)."""
     binary = Path(binary)
     if not os.access(binary, os.X_OK):
         raise TextBenchError(f"{binary} is not an executable; build it first")
@@ -621,14 +680,15 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
         items = [i for i in items if i.id in only or i.kind in only]
     if quick:
         items = items[::2]
-    recordings = [i for i in load_set("librivox") if i.wav.exists()] if librivox else []
+    recordings = ([i for i in load_set("librivox") if i.wav.exists()]
+                  if librivox and real is None else [])
     speaker = Voices(cache or Path(tempfile.gettempdir()) / "quorvane-text-audio")
     started = time.time()
     log(f"text quality: speaking {len(items)} {set_name} items in {len(voices)} voices")
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
         for item in items:  # warms the cache two stretches at a time
             list(pool.map(lambda v: speaker.speak(v, item), voices))
-    tasks = build_tasks(items, voices, speaker, recordings)
+    tasks = build_tasks(items, voices, speaker, recordings, real or ())
     audio = sum(len(read_pcm(t.wav)) / FRAME_BYTES / RATE for t in tasks)
     log(f"text quality: {len(tasks)} sessions, {audio:.0f} s of audio, {jobs} at a time")
     with tempfile.TemporaryDirectory(prefix="quorvane-textbench-") as work:
@@ -636,6 +696,9 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
         if vosk:
             log(f"text quality: the bare Vosk recognizer on the {len(tasks)} files")
             bare_vosk(vosk, tasks, Path(work))
+        if whisper:
+            log(f"text quality: bare whisper.cpp on the {len(tasks)} files")
+            bare_whisper(whisper, tasks)
     summary = summarize(tasks)
     return {
         "set": set_name,
@@ -649,9 +712,12 @@ def measure(binary, set_name="dev", voices=None, quick=False, jobs=2, librivox=T
         "targets": [{"target": t, "measured": m, "met": ok}
                     for t, m, ok in targets(summary, set_name)],
         "bare_vosk": {"pypi_version": vosk.version, "model": str(vosk.model)} if vosk else None,
-        "items": [{"voice": t.voice, "id": t.item.id, "kind": t.item.kind,
+        "bare_whisper": ({"library": str(whisper.library), "model": str(whisper.model)}
+                         if whisper else None),
+        "items": [{"voice": t.voice, "id": t.item.id, "kind": t.item.kind, "role": t.role,
                    "spoken": t.item.spoken, "reference": t.item.reference,
-                   "ours": t.ours, "bare": t.bare, "vosk": t.vosk} for t in tasks],
+                   "ours": t.ours, "bare": t.bare, "vosk": t.vosk, "whisper": t.whisper}
+                  for t in tasks],
     }
 
 
@@ -663,8 +729,14 @@ def rescore(path):
     tasks = []
     for entry in report["items"]:
         name = "librivox" if entry["voice"] == "librivox" else report["set"]
-        task = Task(entry["voice"], items[(name, entry["id"])], None)
+        if recorded(entry["voice"]) and entry["voice"] != "librivox":
+            # A real recording's words and text are in the entry itself.
+            item = parse_item([entry["id"], entry["kind"], entry["spoken"], entry["reference"]])
+        else:
+            item = items[(name, entry["id"])]
+        task = Task(entry["voice"], item, None, role=entry.get("role"))
         task.ours, task.bare, task.vosk = entry["ours"], entry["bare"], entry.get("vosk")
+        task.whisper = entry.get("whisper")
         task.ours.setdefault("last_partial", task.ours["text"])
         tasks.append(task)
     report["summary"] = summarize(tasks)
@@ -682,6 +754,19 @@ def show_items(report):
               f"{b['text']!r}")
         if entry.get("vosk"):
             print(f"{'':>20}vosk: {entry['vosk']['text']!r}")
+        if entry.get("whisper"):
+            print(f"{'':>20}whisper: {entry['whisper']['text']!r}")
+
+
+def real_recordings(which, log=lambda text: None):
+    """The real recordings: "test" for the test sets alone, "all" for the
+    dev sets too."""
+    import real_speech
+    try:
+        found = real_speech.recordings(log=log)
+    except real_speech.RealSpeechError as error:
+        raise TextBenchError(str(error)) from None
+    return [r for r in found if which == "all" or r.role == "test"]
 
 
 def check():
@@ -702,6 +787,22 @@ def check():
             if c["format_errors"] or c["word_errors"] or c["commands_converted"] != c["commands"]:
                 print(f"{name} {item.id}: the reference does not score as perfect: {c}")
                 bad += 1
+    # The real recordings' transcripts, without their audio.
+    import real_speech
+    real_speech.self_test()
+    rows = real_speech.table_rows(real_speech.TABLE)
+    for row in rows:
+        item = recording_item(real_speech.Recording(row["id"], row["set"], row["role"],
+                                                    row["reference"], None))
+        c = score(item, row["reference"])
+        for problem in item.problems:
+            print(f"real {item.id}: {problem}")
+            bad += 1
+        if c["format_errors"] or c["word_errors"] or not c["words"]:
+            print(f"real {item.id}: the reference does not score as perfect: {c}")
+            bad += 1
+    print(f"real: {len(rows)} recordings besides LibriVox, "
+          f"{sum(1 for r in rows if r['role'] == 'test')} of them test")
     ids = [i.id for i in load_set("dev")] + [i.id for i in load_set("test")]
     refs = [i.reference for i in load_set("dev")] + [i.reference for i in load_set("test")]
     if len(set(ids)) != len(ids) or len(set(refs)) != len(refs):
@@ -731,6 +832,11 @@ def main():
                         help="run the bare recognizer on every file, not its kept texts")
     parser.add_argument("--vosk-model", help="also the bare Vosk recognizer (PyPI's vosk, in "
                         f"{harness.VOSK_VENV}) with this model folder on the same audio")
+    parser.add_argument("--whisper-parts", help="also bare whisper.cpp, with the "
+                        "libwhisper.so.1 and model/ggml-*.bin of this folder, on the same audio")
+    parser.add_argument("--real", choices=["test", "all"],
+                        help="the real recordings of bench/real_speech.py in place of "
+                        "LibriVox's: the test sets, or all (dev sets too)")
     parser.add_argument("--json", help="where to write the figures and every text")
     parser.add_argument("--show", action="store_true", help="print every text next to its reference")
     parser.add_argument("--check", action="store_true", help="check the corpus and the metrics only")
@@ -759,7 +865,10 @@ def main():
                      set(options.only.split(",")) if options.only else None,
                      log=log, bare_cache=not options.no_bare_cache,
                      vosk=harness.BareVosk(options.vosk_model, log=log) if options.vosk_model
-                     else None)
+                     else None,
+                     whisper=harness.BareWhisper(options.whisper_parts, WHISPER_CACHE)
+                     if options.whisper_parts else None,
+                     real=real_recordings(options.real, log) if options.real else None)
     if options.show:
         show_items(report)
     print(markdown(report["summary"], options.set, report["voices"]))
