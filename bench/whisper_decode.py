@@ -199,7 +199,11 @@ def main():
     args = parser.parse_args()
     whisper = Whisper(args.model, args.library)
     for path in args.wavs:
-        text = whisper.transcribe(read_wav(path), args.language, args.threads)
+        samples = read_wav(path)
+        # Past one window, only timestamps let whisper.cpp go on where the
+        # speech does.
+        text = whisper.transcribe(samples, args.language, args.threads,
+                                  timestamps=len(samples) > 30 * 16000)
         print(json.dumps({"file": str(path), "text": text}), flush=True)
     whisper.close()
 
