@@ -13,6 +13,9 @@ struct HeardUtterance {
   std::size_t index = 0;       // 0 for the session's first, then 1, 2, ...
   std::vector<float> samples;  // 16 kHz mono, in [-1, 1]
   std::size_t heardWords = 0;  // how many words the streaming engine heard in it
+  // The audio has ended with it: nothing streams beside its rewriting any
+  // more, and the final result waits for it.
+  bool endsAudio = false;
 };
 
 // A second pass's text for one utterance, with its own capitals and marks.

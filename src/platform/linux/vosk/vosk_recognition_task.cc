@@ -63,8 +63,9 @@ bool VoskRecognitionTask::decode(VoskDecoder& decoder) {
   UtteranceTranscript transcript(settings_.format);
   UtteranceAudio utteranceAudio;
   const std::shared_ptr<SecondPassSession> secondPass = startSecondPass();
-  auto endUtterance = [&](std::vector<TimedWord> words) {
+  auto endUtterance = [&](std::vector<TimedWord> words, bool endsAudio = false) {
     HeardUtterance utterance = utteranceAudio.take(words);
+    utterance.endsAudio = endsAudio;
     utterance.index = transcript.addHeard(std::move(words));
     if (secondPass) secondPass->rewrite(std::move(utterance));
   };
@@ -93,7 +94,7 @@ bool VoskRecognitionTask::decode(VoskDecoder& decoder) {
 
     if (batch.ended) {
       decoder.finish();
-      if (auto words = decoder.takeEndedUtterance()) endUtterance(std::move(*words));
+      if (auto words = decoder.takeEndedUtterance()) endUtterance(std::move(*words), true);
       // From when the audio ended, not from when decoding caught up with it:
       // the session's grace period runs from there.
       if (secondPass) secondPass->waitForAll(batch.endedAt + kSecondPassWait);

@@ -87,25 +87,25 @@ bool WhisperDecoder::knowsLanguage(const std::string& language) const {
 
 std::optional<WhisperTranscription> WhisperDecoder::decode(
     std::span<const float> samples, const std::string& language, const std::string& prompt,
-    const std::atomic<bool>& cancelled) const {
+    int threads, const std::atomic<bool>& cancelled) const {
   const double seconds = static_cast<double>(samples.size()) / 16000.0;
   if (samples.empty() || seconds > kMaxSeconds) return std::nullopt;
   const int audioFrames = static_cast<int>(std::ceil(seconds * kFramesPerSecond));
   const int cutContext = std::min(kWindowFrames, audioFrames + settings_.contextMarginFrames);
   if (settings_.contextMarginFrames <= 0 || cutContext >= kWindowFrames) {
-    return decodeOnce(samples, language, prompt, 0, cancelled);
+    return decodeOnce(samples, language, prompt, 0, threads, cancelled);
   }
   std::optional<WhisperTranscription> cut =
-      decodeOnce(samples, language, prompt, cutContext, cancelled);
+      decodeOnce(samples, language, prompt, cutContext, threads, cancelled);
   // A cut context makes the model loop now and then where the whole
   // window does not: such an utterance is decoded again.
   if (!cut || !cut->ranAway) return cut;
-  return decodeOnce(samples, language, prompt, 0, cancelled);
+  return decodeOnce(samples, language, prompt, 0, threads, cancelled);
 }
 
 std::optional<WhisperTranscription> WhisperDecoder::decodeOnce(
     std::span<const float> samples, const std::string& language, const std::string& prompt,
-    int audioContext, const std::atomic<bool>& cancelled) const {
+    int audioContext, int threads, const std::atomic<bool>& cancelled) const {
   whisper::FullParams* defaults = api_.whisper_full_default_params_by_ref(whisper::kGreedy);
   if (defaults == nullptr) return std::nullopt;
   whisper::FullParams params = *defaults;
@@ -114,7 +114,7 @@ std::optional<WhisperTranscription> WhisperDecoder::decodeOnce(
   const double seconds = static_cast<double>(samples.size()) / 16000.0;
   RunawayGuard guard{api_.whisper_token_eot(context_), api_.whisper_n_vocab(context_),
                      static_cast<int>(kMaxTokensPerSecond * seconds) + kTokenAllowance};
-  params.n_threads = settings_.threads;
+  params.n_threads = std::max(1, threads);
   params.language = language.c_str();
   params.detect_language = false;
   params.no_context = true;

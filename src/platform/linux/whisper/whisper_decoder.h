@@ -12,7 +12,11 @@
 namespace quorvane::platform::linux_backend {
 
 struct WhisperDecodeSettings {
+  // Threads for a decode that nothing else waits beside; `threadsBeside`
+  // for one that runs while a streaming engine decodes on the same cores,
+  // which must keep up with the speech.
   int threads = 2;
+  int threadsBeside = 1;
   // The encoder sees only the audio's own frames and this many more (50 a
   // second), not the whole 30 s window: about five times less work for a
   // few seconds of speech. 0 decodes with the whole window.
@@ -49,11 +53,12 @@ class WhisperDecoder {
   bool knowsLanguage(const std::string& language) const;
 
   // Decodes 16 kHz mono samples in `language`, with `prompt` as the text
-  // that came before them (may be empty). None when the library fails or
-  // `cancelled` is raised meanwhile, or when the samples exceed the window.
+  // that came before them (may be empty), on `threads` threads. None when
+  // the library fails or `cancelled` is raised meanwhile, or when the
+  // samples exceed the window.
   std::optional<WhisperTranscription> decode(std::span<const float> samples,
                                              const std::string& language, const std::string& prompt,
-                                             const std::atomic<bool>& cancelled) const;
+                                             int threads, const std::atomic<bool>& cancelled) const;
 
  private:
   WhisperDecoder(const WhisperApi& api, whisper_context* context, WhisperDecodeSettings settings);
@@ -61,6 +66,7 @@ class WhisperDecoder {
   std::optional<WhisperTranscription> decodeOnce(std::span<const float> samples,
                                                  const std::string& language,
                                                  const std::string& prompt, int audioContext,
+                                                 int threads,
                                                  const std::atomic<bool>& cancelled) const;
 
   const WhisperApi& api_;

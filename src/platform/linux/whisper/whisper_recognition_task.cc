@@ -94,6 +94,7 @@ std::optional<std::string> WhisperRecognitionTask::textOf(const WhisperDecoder& 
   // Stands for the words a streaming engine would have heard: as many as
   // the audio could hold.
   utterance.heardWords = static_cast<std::size_t>(kMostWordsPerSecond * seconds / 2.0);
+  utterance.endsAudio = true;  // nothing else decodes beside Whisper here
   const std::string prompt = finishedTexts_.empty() || !settings_.whisper.promptsWithPreviousText
                                  ? std::string()
                                  : finishedTexts_.back();

@@ -119,8 +119,13 @@ std::optional<std::string> rewrittenText(const WhisperDecoder& decoder,
                                          const std::string& language, const std::string& prompt,
                                          const WhisperSecondPassSettings& settings,
                                          const std::atomic<bool>& cancelled) {
+  // Beside the streaming engine one thread, so that its partials keep up
+  // with the speech on a machine of two cores; every core for the last
+  // utterance, which the final result waits for.
+  const int threads =
+      utterance.endsAudio ? settings.decoding.threads : settings.decoding.threadsBeside;
   std::optional<WhisperTranscription> transcription =
-      decoder.decode(utterance.samples, language, prompt, cancelled);
+      decoder.decode(utterance.samples, language, prompt, threads, cancelled);
   if (!transcription || transcription->ranAway ||
       transcription->noSpeechProbability >= settings.noSpeechThreshold) {
     return std::nullopt;
@@ -147,6 +152,8 @@ std::optional<WhisperSecondPassSettings> whisperSettingsFor(const std::string& l
   settings.modelPath = *model;
   settings.decoding.threads =
       static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+  // A core for the streaming engine.
+  settings.decoding.threadsBeside = std::max(1, settings.decoding.threads - 1);
   return settings;
 }
 
