@@ -134,7 +134,9 @@ void appendWrittenText(std::string& text, std::string_view written, std::string_
   const SpokenCommandLanguage* commands = spokenCommandsOf(language);
   const NextCase afterComma =
       commands != nullptr && commands->lowersAfterMarks ? NextCase::kLower : NextCase::kAsWritten;
-  NextCase nextCase = NextCase::kAsWritten;
+  // Whisper starts each piece of audio as it likes: after a sentence end
+  // (or at the start) the first word gets its capital.
+  NextCase nextCase = endsWithSentenceEnd(text) ? NextCase::kCapital : NextCase::kAsWritten;
   if (!text.empty() && isMark(text.back()) && !endsWithSentenceEnd(text)) nextCase = afterComma;
   for (std::size_t at = 0; at < words.size();) {
     const SpokenCommand* command =

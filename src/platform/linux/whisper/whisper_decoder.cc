@@ -85,9 +85,11 @@ bool WhisperDecoder::knowsLanguage(const std::string& language) const {
   return api_.whisper_is_multilingual(context_) != 0 || language == "en";
 }
 
-std::optional<WhisperTranscription> WhisperDecoder::decode(
-    std::span<const float> samples, const std::string& language, const std::string& prompt,
-    int threads, const std::atomic<bool>& cancelled) const {
+std::optional<WhisperTranscription> WhisperDecoder::decode(std::span<const float> samples,
+                                                           const std::string& language,
+                                                           const std::string& prompt, int threads,
+                                                           const std::atomic<bool>& cancelled,
+                                                           bool retriesWholeWindow) const {
   const double seconds = static_cast<double>(samples.size()) / 16000.0;
   if (samples.empty() || seconds > kMaxSeconds) return std::nullopt;
   const int audioFrames = static_cast<int>(std::ceil(seconds * kFramesPerSecond));
@@ -99,7 +101,7 @@ std::optional<WhisperTranscription> WhisperDecoder::decode(
       decodeOnce(samples, language, prompt, cutContext, threads, cancelled);
   // A cut context makes the model loop now and then where the whole
   // window does not: such an utterance is decoded again.
-  if (!cut || !cut->ranAway) return cut;
+  if (!cut || !cut->ranAway || !retriesWholeWindow) return cut;
   return decodeOnce(samples, language, prompt, 0, threads, cancelled);
 }
 

@@ -55,10 +55,13 @@ class WhisperDecoder {
   // Decodes 16 kHz mono samples in `language`, with `prompt` as the text
   // that came before them (may be empty), on `threads` threads. None when
   // the library fails or `cancelled` is raised meanwhile, or when the
-  // samples exceed the window.
+  // samples exceed the window. A decode that ran away with the context cut
+  // is done again with the whole window when `retriesWholeWindow`; else it
+  // comes back as it is, marked.
   std::optional<WhisperTranscription> decode(std::span<const float> samples,
                                              const std::string& language, const std::string& prompt,
-                                             int threads, const std::atomic<bool>& cancelled) const;
+                                             int threads, const std::atomic<bool>& cancelled,
+                                             bool retriesWholeWindow = true) const;
 
  private:
   WhisperDecoder(const WhisperApi& api, whisper_context* context, WhisperDecodeSettings settings);

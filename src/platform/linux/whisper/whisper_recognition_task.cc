@@ -59,14 +59,14 @@ bool WhisperRecognitionTask::decode(const WhisperDecoder& decoder) {
     if (!feed.convert(batch, speech)) return false;
     segmenter.add(speech);
     for (const std::vector<std::int16_t>& utterance : segmenter.takeEnded()) {
-      if (std::optional<std::string> text = textOf(decoder, utterance)) {
+      if (std::optional<std::string> text = textOf(decoder, utterance, true)) {
         finishedTexts_.push_back(std::move(*text));
       }
       openText.clear();
     }
     if (batch.ended) {
       if (segmenter.openHasSpeech()) {
-        if (std::optional<std::string> text = textOf(decoder, segmenter.open())) {
+        if (std::optional<std::string> text = textOf(decoder, segmenter.open(), true)) {
           finishedTexts_.push_back(std::move(*text));
         }
       }
@@ -79,14 +79,15 @@ bool WhisperRecognitionTask::decode(const WhisperDecoder& decoder) {
     if (segmenter.openHasSpeech() && openSeconds >= kFirstDecodeSeconds &&
         now - lastDecode >= kStep) {
       lastDecode = now;
-      openText = textOf(decoder, segmenter.open()).value_or(openText);
+      openText = textOf(decoder, segmenter.open(), false).value_or(openText);
     }
     results_.postPartial(transcript(openText));
   }
 }
 
 std::optional<std::string> WhisperRecognitionTask::textOf(const WhisperDecoder& decoder,
-                                                          std::span<const std::int16_t> audio) {
+                                                          std::span<const std::int16_t> audio,
+                                                          bool isFinal) {
   HeardUtterance utterance;
   utterance.samples.reserve(audio.size());
   for (std::int16_t sample : audio) utterance.samples.push_back(sample / 32768.0f);
@@ -99,7 +100,7 @@ std::optional<std::string> WhisperRecognitionTask::textOf(const WhisperDecoder& 
                                  ? std::string()
                                  : finishedTexts_.back();
   return rewrittenText(decoder, utterance, settings_.language, prompt, settings_.whisper,
-                       cancelled_);
+                       cancelled_, isFinal);
 }
 
 std::string WhisperRecognitionTask::transcript(const std::string& openText) const {

@@ -60,7 +60,7 @@ class WhisperRecognitionTask final : public RecognitionTask,
   bool decode(const WhisperDecoder& decoder);
   // Whisper's text for the audio, or none where it heard no words.
   std::optional<std::string> textOf(const WhisperDecoder& decoder,
-                                    std::span<const std::int16_t> audio);
+                                    std::span<const std::int16_t> audio, bool isFinal);
   std::string transcript(const std::string& openText) const;
   void fail();
 

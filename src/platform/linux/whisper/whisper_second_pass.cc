@@ -118,14 +118,14 @@ std::optional<std::string> rewrittenText(const WhisperDecoder& decoder,
                                          const HeardUtterance& utterance,
                                          const std::string& language, const std::string& prompt,
                                          const WhisperSecondPassSettings& settings,
-                                         const std::atomic<bool>& cancelled) {
+                                         const std::atomic<bool>& cancelled, bool isFinal) {
   // Beside the streaming engine one thread, so that its partials keep up
   // with the speech on a machine of two cores; every core for the last
   // utterance, which the final result waits for.
   const int threads =
       utterance.endsAudio ? settings.decoding.threads : settings.decoding.threadsBeside;
   std::optional<WhisperTranscription> transcription =
-      decoder.decode(utterance.samples, language, prompt, threads, cancelled);
+      decoder.decode(utterance.samples, language, prompt, threads, cancelled, isFinal);
   if (!transcription || transcription->ranAway ||
       transcription->noSpeechProbability >= settings.noSpeechThreshold) {
     return std::nullopt;

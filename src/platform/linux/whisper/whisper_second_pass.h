@@ -26,11 +26,14 @@ struct WhisperSecondPassSettings {
 // Whisper's text for the utterance, or none where the streaming words
 // should stand: the library failed, Whisper took it for no speech, ran away,
 // wrote nothing but notes, or far more words than were heard.
+// `isFinal` false: a look at a piece of audio that is still growing, which
+// is not worth a second decode with the whole window when the first runs
+// away (a short start of speech makes the model loop).
 std::optional<std::string> rewrittenText(const WhisperDecoder& decoder,
                                          const HeardUtterance& utterance,
                                          const std::string& language, const std::string& prompt,
                                          const WhisperSecondPassSettings& settings,
-                                         const std::atomic<bool>& cancelled);
+                                         const std::atomic<bool>& cancelled, bool isFinal = true);
 
 // Every finished utterance decoded again by whisper.cpp: on a worker
 // thread of each session's own, which loads the model when the session

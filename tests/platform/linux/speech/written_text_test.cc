@@ -21,7 +21,9 @@ TEST(WrittenTextTest, SpokenCommandsBecomeMarksAndTheRecognizersOwnGiveWay) {
       {"", "Hello world.", "Hello world."},
       {"Hello world.", "How are you?", "Hello world. How are you?"},
       {"Dear sir\n", "Thanks.", "Dear sir\nThanks."},
-      {"", "  spaced   out  ", "spaced out"},
+      {"Hallo.", "am Wochenende.", "Hallo. Am Wochenende.", "de"},
+      {"", "des fuites.", "Des fuites.", "fr"},
+      {"", "  spaced   out  ", "Spaced out"},
       // A spoken mark, with the recognizer's marks beside it or without.
       {"", "Hello, comma, how are you?", "Hello, how are you?"},
       {"", "Hello comma how are you?", "Hello, how are you?"},
