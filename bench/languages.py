@@ -366,6 +366,7 @@ class LanguageBench:
                                                              session["speech"][-1][1])
                     for kind, result in (("ours", full), ("stopped_at_last_word", early)):
                         result.update(run=run, session=session["name"], language=language,
+                                      load_average=os.getloadavg()[0],
                                       timing=partial_timing(session["speech"],
                                                             result.pop("written"),
                                                             result["partial_times"]))
@@ -676,6 +677,7 @@ def main():
     def log(text):
         print(text, file=sys.stderr, flush=True)
 
+    at_start = machine()
     bench = LanguageBench(options.binary, whisper, languages, log)
     try:
         log(f"{runs} run{'s' * (runs != 1)} of {len(bench.sessions)} sessions, each heard whole "
@@ -691,7 +693,7 @@ def main():
         "binary": str(options.binary),
         "whisper": str(whisper.resolve()),
         "runs": runs,
-        "machine": machine(),
+        "machine": at_start,
         "load_average_at_end": list(os.getloadavg()),
         "sessions": sessions,
         "summary": summary,
@@ -704,7 +706,9 @@ def main():
     print(texts_markdown(bench.results, bench.sessions))
     print()
     m = report["machine"]
+    load = spread([r["load_average"] for r in bench.results["ours"]])
     print(f"{m['nproc']} cores, {m['cpu']}; load average {m['load_average'][0]:.1f} at the start, "
+          f"{load['median']:.1f} ({load['min']:.1f}–{load['max']:.1f}) after the sessions, "
           f"{report['load_average_at_end'][0]:.1f} at the end; {runs} run{'s' * (runs != 1)}; "
           f"`{report['command']}`")
     print(f"JSON: {json_path}")
