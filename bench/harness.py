@@ -404,6 +404,27 @@ class SessionRunner:
 
 
 
+def run_anchor(command, name):
+    """Runs a bare recognizer's decoding script to its end: the JSON line of
+    each file it printed, and the process's {"cpu_s", "maxrss_kb",
+    "wall_s"}. A failure raises, with the end of its standard error."""
+    started = now()
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    errors = []
+    reader = threading.Thread(target=lambda: errors.append(process.stderr.read()), daemon=True)
+    reader.start()
+    out = process.stdout.read()
+    code, usage = wait_with_usage(process)
+    reader.join(5)
+    wall = now() - started
+    if code != 0:
+        detail = b"".join(errors).decode(errors="replace")[-400:]
+        raise BenchError(f"{name} failed with {code}: {detail}")
+    results = [json.loads(line) for line in out.decode().splitlines()]
+    return results, {"cpu_s": cpu_seconds(usage), "maxrss_kb": usage.ru_maxrss, "wall_s": wall}
+
+
 class BareVosk:
     """The bare Vosk recognizer: bench/vosk_decode.py run by the Python of
     a virtual environment holding PyPI's vosk (VOSK_VERSION), made and
@@ -462,27 +483,10 @@ class BareVosk:
         return self._process([str(self.python), str(VOSK_DECODE), "--import-only"])[1]
 
     def _process(self, command):
-        started = now()
-        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE)
-        errors = []
-        reader = threading.Thread(target=lambda: errors.append(process.stderr.read()),
-                                  daemon=True)
-        reader.start()
-        out = process.stdout.read()
-        code, usage = wait_with_usage(process)
-        reader.join(5)
-        wall = now() - started
-        if code != 0:
-            detail = b"".join(errors).decode(errors="replace")[-400:]
-            raise BenchError(f"the bare Vosk recognizer failed with {code}: {detail}")
-        results = []
-        for line in out.decode().splitlines():
-            result = json.loads(line)
+        results, usage = run_anchor(command, "the bare Vosk recognizer")
+        for result in results:
             result["words"] = [tuple(w) for w in result["words"]]
-            results.append(result)
-        return results, {"cpu_s": cpu_seconds(usage), "maxrss_kb": usage.ru_maxrss,
-                         "wall_s": wall}
+        return results, usage
 
 
 class BareWhisper:
@@ -515,28 +519,13 @@ class BareWhisper:
     def decode(self, wavs):
         """One process over the files, the model loaded once: ([{"file",
         "text"}], {"cpu_s", "maxrss_kb", "wall_s"} of the process)."""
-        started = now()
-        process = subprocess.Popen(self.command(wavs), stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        errors = []
-        reader = threading.Thread(target=lambda: errors.append(process.stderr.read()),
-                                  daemon=True)
-        reader.start()
-        out = process.stdout.read()
-        code, usage = wait_with_usage(process)
-        reader.join(5)
-        wall = now() - started
-        if code != 0:
-            detail = b"".join(errors).decode(errors="replace")[-400:]
-            raise BenchError(f"bare whisper.cpp failed with {code}: {detail}")
-        results = [json.loads(line) for line in out.decode().splitlines()]
+        results, usage = run_anchor(self.command(wavs), "bare whisper.cpp")
         if len(results) != len(wavs):
             raise BenchError(f"bare whisper.cpp gave {len(results)} texts for {len(wavs)} files")
         if self.cache:
             for wav, result in zip(wavs, results):
                 self._keep(wav, result["text"])
-        return results, {"cpu_s": cpu_seconds(usage), "maxrss_kb": usage.ru_maxrss,
-                         "wall_s": wall}
+        return results, usage
 
     def decode_one(self, wav):
         """A process of its own for one file: its text with the process's
