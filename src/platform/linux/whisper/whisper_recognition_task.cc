@@ -7,7 +7,6 @@
 #include "platform/linux/speech/speech_feed.h"
 #include "platform/linux/speech/written_text.h"
 #include "platform/linux/whisper/utterance_segmenter.h"
-#include "platform/linux/whisper/whisper_api.h"
 #include "platform/linux/whisper/whisper_decoder.h"
 
 namespace quorvane::platform::linux_backend {
@@ -38,12 +37,9 @@ void WhisperRecognitionTask::run() {
   // A crash inside the library or on a damaged model ends the recognition,
   // not the session.
   FatalExitTrap trap([this] { fail(); });
-  const WhisperApi* api = whisperApi();
-  std::unique_ptr<WhisperDecoder> decoder;
-  if (api != nullptr) {
-    decoder = WhisperDecoder::load(*api, settings_.whisper.modelPath, settings_.whisper.decoding);
-  }
-  if (!decoder || !decoder->knowsLanguage(settings_.language)) return fail();
+  const std::unique_ptr<WhisperDecoder> decoder =
+      loadWhisperDecoder(settings_.whisper, settings_.language);
+  if (!decoder) return fail();
   if (!decode(*decoder) && !results_.isCancelled()) fail();
 }
 

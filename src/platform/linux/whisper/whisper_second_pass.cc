@@ -63,11 +63,8 @@ class WhisperSecondPassSession final
     // A crash inside the library or on a damaged model costs the second
     // pass, not the session.
     FatalExitTrap trap([this] { stop(); });
-    const WhisperApi* api = whisperApi();
-    std::unique_ptr<WhisperDecoder> decoder;
-    if (api != nullptr)
-      decoder = WhisperDecoder::load(*api, settings_.modelPath, settings_.decoding);
-    if (!decoder || !decoder->knowsLanguage(language_)) return stop();
+    const std::unique_ptr<WhisperDecoder> decoder = loadWhisperDecoder(settings_, language_);
+    if (!decoder) return stop();
     std::string previousText;
     for (;;) {
       HeardUtterance utterance;
@@ -104,7 +101,7 @@ class WhisperSecondPassSession final
   const std::string language_;
   std::atomic<bool> cancelled_{false};
 
-  std::mutex lock_;  // Guards the four below.
+  std::mutex lock_;  // Guards the four below; `changed_` tells of their changes.
   std::condition_variable changed_;
   std::deque<HeardUtterance> queue_;
   std::vector<RewrittenUtterance> rewritten_;
@@ -113,6 +110,16 @@ class WhisperSecondPassSession final
 };
 
 }  // namespace
+
+std::unique_ptr<WhisperDecoder> loadWhisperDecoder(const WhisperSecondPassSettings& settings,
+                                                   const std::string& language) {
+  const WhisperApi* api = whisperApi();
+  if (api == nullptr) return nullptr;
+  std::unique_ptr<WhisperDecoder> decoder =
+      WhisperDecoder::load(*api, settings.modelPath, settings.decoding);
+  if (!decoder || !decoder->knowsLanguage(language)) return nullptr;
+  return decoder;
+}
 
 std::optional<std::string> rewrittenText(const WhisperDecoder& decoder,
                                          const HeardUtterance& utterance,

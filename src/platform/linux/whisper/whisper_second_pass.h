@@ -35,6 +35,12 @@ std::optional<std::string> rewrittenText(const WhisperDecoder& decoder,
                                          const WhisperSecondPassSettings& settings,
                                          const std::atomic<bool>& cancelled, bool isFinal = true);
 
+// The library opened and the model of `settings` loaded, for `language`;
+// none where either fails or the model does not know the language. Takes
+// a while: for a worker thread.
+std::unique_ptr<WhisperDecoder> loadWhisperDecoder(const WhisperSecondPassSettings& settings,
+                                                   const std::string& language);
+
 // Every finished utterance decoded again by whisper.cpp: on a worker
 // thread of each session's own, which loads the model when the session
 // starts and then takes the utterances in order. Whatever fails there (the
