@@ -15,6 +15,7 @@
 #include "platform/linux/speech_samples.h"
 #include "platform/linux/whisper/whisper_parts.h"
 #include "support/child_process.h"
+#include "support/run_grammar.h"
 
 namespace quorvane::testing {
 namespace {
@@ -38,11 +39,7 @@ ProcessOutcome dictateSentence(const std::string& sample, std::vector<std::strin
 }
 
 std::string finalText(const ProcessOutcome& outcome) {
-  const std::string key = "{\"type\":\"final\",\"text\":\"";
-  const std::size_t at = outcome.stdoutText.find(key);
-  if (at == std::string::npos) return "";
-  return outcome.stdoutText.substr(at + key.size(),
-                                   outcome.stdoutText.find('"', at + key.size()) - at - key.size());
+  return valueOf(outcome, "final", "text").value_or("");
 }
 
 TEST(SecondPassEndToEndTest, WhispersTextReachesTheHost) {

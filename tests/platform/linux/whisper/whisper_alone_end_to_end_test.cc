@@ -91,13 +91,13 @@ TEST_P(WhisperAloneTest, DictatesInTheLanguageWithGrowingPartials) {
   EXPECT_TRUE(followsGrammar(outcome)) << outcome.stdoutText;
 
   std::vector<std::string> partials;
-  std::string final;
   for (const std::string& line : splitLines(outcome.stdoutText)) {
     const nlohmann::json message = nlohmann::json::parse(line, nullptr, false);
-    if (!message.is_object() || !message.contains("text")) continue;
-    if (message["type"] == "partial") partials.push_back(message["text"]);
-    if (message["type"] == "final") final = message["text"];
+    if (message.is_object() && message.value("type", "") == "partial") {
+      partials.push_back(message.value("text", ""));
+    }
   }
+  const std::string final = valueOf(outcome, "final", "text").value_or("");
   EXPECT_LE(wordErrorRate(speech.transcript, final), kWordErrorBound) << final;
   // Each decode of the utterance under way shows more of it.
   ASSERT_GE(partials.size(), 2u) << outcome.stdoutText;
